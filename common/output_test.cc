@@ -1,0 +1,61 @@
+// Diagnostic lines and records: exact bytes, one write each, a closed reader reported as false.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "common/note.h"
+#include "common/output.h"
+#include "testing/capture.h"
+
+namespace {
+
+TEST(Note, AppendsOneLineFeedAlways) {
+  struct Row {
+    const char* name;
+    std::string message;
+    std::string bytes;
+  } rows[] = {
+      {"empty", "", "\n"},
+      {"plain", "fieldpeek: done polls=1 withText=0", "fieldpeek: done polls=1 withText=0\n"},
+      {"trailing lf", "x\n", "x\n\n"},
+      {"em dash", "a \xE2\x80\x94 b", "a \xE2\x80\x94 b\n"},
+  };
+  for (const auto& row : rows) {
+    CapturedFd err;
+    note(row.message, err.fd());
+    EXPECT_EQ(err.contents(), row.bytes) << row.name;
+  }
+}
+
+TEST(WriteRecord, WritesLargeRecordWholeThroughAPipe) {
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  std::string record(200000, 'x');  // more than a pipe holds: partial writes must continue
+  std::string got;
+  pid_t child = ::fork();
+  if (child == 0) {
+    ::close(fds[0]);
+    _exit(writeRecord(record, fds[1]) ? 0 : 1);
+  }
+  ::close(fds[1]);
+  char buf[65536];
+  ssize_t n;
+  while ((n = ::read(fds[0], buf, sizeof buf)) > 0) got.append(buf, static_cast<size_t>(n));
+  ::close(fds[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  EXPECT_EQ(got, record);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+TEST(WriteRecord, ClosedReaderIsFalseNotSigpipe) {
+  ignoreBrokenPipe();
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  ::close(fds[0]);
+  EXPECT_FALSE(writeRecord("READY\n", fds[1]));
+  ::close(fds[1]);
+  EXPECT_FALSE(writeRecord("x", -1));
+}
+
+}  // namespace

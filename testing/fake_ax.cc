@@ -1,0 +1,116 @@
+// An in-memory accessibility tree that records every read and write, for unit tests and benchmarks.
+#include "testing/fake_ax.h"
+
+#include <algorithm>
+
+FakeNode* FakeNode::role(std::string_view r) {
+  return set("AXRole", AttrValue{std::u16string(r.begin(), r.end())});
+}
+
+FakeNode* FakeNode::value(std::u16string_view text) {
+  return set("AXValue", AttrValue{std::u16string(text)});
+}
+
+FakeNode* FakeNode::set(std::string_view name, AttrValue v) {
+  attributes.insert_or_assign(std::string(name), std::move(v));
+  return this;
+}
+
+FakeNode* FakeNode::add(FakeNodePtr child) {
+  children.push_back(std::move(child));
+  return this;
+}
+
+FakeNodePtr fakeNode(std::string_view role, std::optional<std::u16string_view> value) {
+  auto node = std::make_shared<FakeNode>(std::string(role));
+  node->role(role);
+  if (value) node->value(*value);
+  return node;
+}
+
+FakeNodePtr fakeChain(const FakeNodePtr& top, int levels, std::string_view role) {
+  FakeNodePtr at = top;
+  for (int i = 0; i < levels; ++i) {
+    auto next = fakeNode(role);
+    next->label = std::string(role) + "@" + std::to_string(i + 1);
+    at->add(next);
+    at = next;
+  }
+  return at;
+}
+
+void FakeAccessibility::setFrontmost(int32_t pid, const FakeNodePtr& app,
+                                     std::optional<std::string> bundleId) {
+  applications[pid] = app;
+  frontmost = FrontmostApplication{std::move(bundleId), pid};
+}
+
+int FakeAccessibility::readCount(const FakeNode* node, std::string_view attribute) const {
+  return static_cast<int>(std::count_if(reads.begin(), reads.end(), [&](const Read& r) {
+    return r.node == node && r.attribute == attribute;
+  }));
+}
+
+int FakeAccessibility::readCount(std::string_view attribute) const {
+  return static_cast<int>(std::count_if(reads.begin(), reads.end(),
+                                        [&](const Read& r) { return r.attribute == attribute; }));
+}
+
+bool FakeAccessibility::wasRead(const FakeNode* node) const {
+  return std::any_of(reads.begin(), reads.end(), [&](const Read& r) { return r.node == node; });
+}
+
+bool FakeAccessibility::isTrusted() {
+  ++trustQueries;
+  return trusted;
+}
+
+void FakeAccessibility::requestTrust() {
+  ++trustRequests;
+}
+
+std::optional<FrontmostApplication> FakeAccessibility::frontmostApplication() {
+  ++frontmostQueries;
+  return frontmost;
+}
+
+Element FakeAccessibility::applicationElement(int32_t pid) {
+  auto found = applications.find(pid);
+  if (found != applications.end()) return found->second;
+  // Like AXUIElementCreateApplication, a process without a tree still yields an element.
+  auto empty = std::make_shared<FakeNode>("app-" + std::to_string(pid));
+  applications[pid] = empty;
+  return empty;
+}
+
+Element FakeAccessibility::systemWideElement() {
+  return systemWide;
+}
+
+std::optional<AttrValue> FakeAccessibility::copyAttribute(const Element& element,
+                                                          std::string_view name) {
+  const auto* node = dynamic_cast<const FakeNode*>(element.get());
+  if (!node) return std::nullopt;
+  if (beforeRead) beforeRead(*node, name);
+  if (recordReads) reads.push_back({node, std::string(name)});
+  if (node->gone || node->failingReads.count(name)) return std::nullopt;
+  auto found = node->attributes.find(name);
+  if (found != node->attributes.end()) return found->second;
+  if (name == "AXChildren" && !node->children.empty()) {
+    AttrValue::List list;
+    list.reserve(node->children.size());
+    for (const auto& child : node->children) list.push_back(AttrValue{Element(child)});
+    return AttrValue{std::move(list)};
+  }
+  return std::nullopt;
+}
+
+void FakeAccessibility::setBoolAttribute(const Element& element, std::string_view name,
+                                         bool value) {
+  const auto* node = dynamic_cast<const FakeNode*>(element.get());
+  writes.push_back({node, std::string(name), value});
+}
+
+void FakeAccessibility::prefetch(const PrefetchHint& hint) {
+  hints.push_back(hint);
+}

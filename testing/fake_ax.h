@@ -1,0 +1,86 @@
+// An in-memory accessibility tree that records every read and write, for unit tests and benchmarks.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/ax.h"
+
+class FakeNode;
+using FakeNodePtr = std::shared_ptr<FakeNode>;
+
+// One element. "AXChildren" answers with `children` unless an explicit value is set for it.
+class FakeNode : public ElementHandle {
+ public:
+  explicit FakeNode(std::string label) : label(std::move(label)) {}
+
+  std::string label;  // names the node in failure messages
+  std::map<std::string, AttrValue, std::less<>> attributes;
+  std::vector<FakeNodePtr> children;
+  std::set<std::string, std::less<>> failingReads;  // these reads fail although a value is set
+  bool gone = false;                                // every read fails, as for a destroyed element
+
+  // Builders, chainable: node->role("AXGroup")->add(child).
+  FakeNode* role(std::string_view role);
+  FakeNode* value(std::u16string_view text);
+  FakeNode* set(std::string_view name, AttrValue value);
+  FakeNode* add(FakeNodePtr child);
+};
+
+// A node with a role and, when given, a text value.
+FakeNodePtr fakeNode(std::string_view role, std::optional<std::u16string_view> value = {});
+
+// A chain of `levels` nested groups below `top`, returning the deepest one.
+FakeNodePtr fakeChain(const FakeNodePtr& top, int levels, std::string_view role = "AXGroup");
+
+class FakeAccessibility : public Accessibility {
+ public:
+  struct Read {
+    const FakeNode* node;
+    std::string attribute;
+  };
+  struct Write {
+    const FakeNode* node;
+    std::string attribute;
+    bool value;
+  };
+
+  bool trusted = true;
+  std::optional<FrontmostApplication> frontmost;
+  std::map<int32_t, FakeNodePtr> applications;  // answered by applicationElement(pid)
+  FakeNodePtr systemWide = std::make_shared<FakeNode>("system-wide");
+  bool recordReads = true;  // benchmarks switch the log off
+
+  int trustQueries = 0;
+  int trustRequests = 0;
+  int frontmostQueries = 0;
+  std::vector<Read> reads;
+  std::vector<Write> writes;
+  std::vector<PrefetchHint> hints;
+  // Called before each read is answered; a test can change the tree there (an element vanishing
+  // mid-walk, a clock moving on).
+  std::function<void(const FakeNode&, std::string_view)> beforeRead;
+
+  // Makes `app` the frontmost application with process id `pid`.
+  void setFrontmost(int32_t pid, const FakeNodePtr& app, std::optional<std::string> bundleId = {});
+
+  int readCount(const FakeNode* node, std::string_view attribute) const;
+  int readCount(std::string_view attribute) const;
+  bool wasRead(const FakeNode* node) const;
+
+  bool isTrusted() override;
+  void requestTrust() override;
+  std::optional<FrontmostApplication> frontmostApplication() override;
+  Element applicationElement(int32_t pid) override;
+  Element systemWideElement() override;
+  std::optional<AttrValue> copyAttribute(const Element& element, std::string_view name) override;
+  void setBoolAttribute(const Element& element, std::string_view name, bool value) override;
+  void prefetch(const PrefetchHint& hint) override;
+};
