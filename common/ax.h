@@ -70,4 +70,7 @@ class Accessibility {
   // The one boolean write the tools make; its outcome is ignored.
   virtual void setBoolAttribute(const Element& element, std::string_view name, bool value) = 0;
   virtual void prefetch(const PrefetchHint&) {}
+  // A new unit of work starts (one poll of fieldpeek): time budgets and the memory of applications
+  // that stopped answering start afresh. One-shot tools never call it.
+  virtual void beginStep() {}
 };
