@@ -1,0 +1,78 @@
+// The ranking: combined text first, then the longest single texts, stable, no refill.
+#include "fieldpeek/candidates.h"
+
+#include <gtest/gtest.h>
+
+#include "common/text.h"
+#include "fieldpeek/collect_text.h"
+
+namespace {
+
+using Texts = std::vector<std::string>;
+
+TEST(Candidates, Examples) {
+  struct Row {
+    const char* name;
+    Texts gathered;
+    Texts expected;
+  } rows[] = {
+      {"empty", {}, {}},
+      {"one text", {"only"}, {"only"}},
+      {"longest first", {"abcd", "efghijk"}, {"abcd\nefghijk", "efghijk", "abcd"}},
+      {"duplicates stay", {"same", "same"}, {"same\nsame", "same", "same"}},
+      {"stable on equal length", {"bbbb", "aaaa"}, {"bbbb\naaaa", "bbbb", "aaaa"}},
+      {"counted in characters",
+       {"\xF0\x9F\x91\x8D\xF0\x9F\x91\x8D\xF0\x9F\x91\x8D", "abcd"},
+       {"\xF0\x9F\x91\x8D\xF0\x9F\x91\x8D\xF0\x9F\x91\x8D\nabcd", "abcd",
+        "\xF0\x9F\x91\x8D\xF0\x9F\x91\x8D\xF0\x9F\x91\x8D"}},
+  };
+  for (const auto& row : rows) EXPECT_EQ(candidates(row.gathered), row.expected) << row.name;
+}
+
+TEST(Candidates, TwelveTextsGiveTheTenLongest) {
+  Texts gathered;
+  for (int length = 1; length <= 12; ++length)
+    gathered.push_back(std::string(length, 'a' + length));
+  Texts result = candidates(gathered);
+  ASSERT_EQ(result.size(), 11u);
+  EXPECT_EQ(result[0], combinedText(gathered));
+  for (size_t i = 1; i < result.size(); ++i) {
+    EXPECT_EQ(result[i].size(), 13 - i) << "entry " << i;
+  }
+}
+
+TEST(Candidates, CombinedTextIsCutToMaxChars) {
+  std::string first(MAX_CHARS, 'x');
+  Texts gathered{first, "tail text"};
+  Texts result = candidates(gathered);
+  // The first text fills the whole combined text, so it equals it and is not repeated.
+  EXPECT_EQ(result, (Texts{first, "tail text"}));
+  EXPECT_EQ(charCount(result[0]), MAX_CHARS);
+}
+
+TEST(Candidates, SkipIsByCanonicalEquivalence) {
+  std::string decomposed;
+  std::string precomposed;
+  for (int i = 0; i < MAX_CHARS; ++i) {
+    decomposed += "e\xCC\x81";
+    precomposed += "\xC3\xA9";
+  }
+  // The combined text is the decomposed one cut to 20000 characters; the precomposed text differs
+  // in bytes but is canonically equal, so it is skipped as well.
+  Texts result = candidates({decomposed, precomposed});
+  ASSERT_EQ(result.size(), 1u);
+  EXPECT_EQ(result[0], decomposed);
+}
+
+TEST(Candidates, SkipInsideTheTopTenIsNotRefilledFromBeyond) {
+  std::string first(MAX_CHARS, 'x');
+  Texts gathered{first};
+  for (int i = 0; i < 10; ++i) gathered.push_back(std::string(20 - i, 'a' + i));
+  Texts result = candidates(gathered);
+  // Ten considered: the skipped first one and the nine longest others; the tenth other stays out.
+  ASSERT_EQ(result.size(), 10u);
+  EXPECT_EQ(result[0], first);
+  EXPECT_EQ(result.back(), std::string(12, 'a' + 8));
+}
+
+}  // namespace

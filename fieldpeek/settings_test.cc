@@ -1,0 +1,54 @@
+// The argument rules: what counts as a number, the defaults and the bounds.
+#include "fieldpeek/settings.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(Settings, ArgumentTable) {
+  struct Row {
+    const char* name;
+    std::vector<std::string_view> args;
+    int64_t pollMs;
+    int64_t durationMs;
+  } rows[] = {
+      {"no arguments", {}, 600, 30000},
+      {"both given", {"200", "1000"}, 200, 1000},
+      {"poll below bound", {"50", "100"}, 120, 120},
+      {"duration below poll", {"250", "100"}, 250, 250},
+      {"signs", {"+300", "-5"}, 300, 300},
+      {"negative poll", {"-1000"}, 120, 30000},
+      {"leading blank", {" 300", " 5000"}, 600, 30000},
+      {"trailing blank", {"300 ", "5000 "}, 600, 30000},
+      {"unit", {"300ms", "5000ms"}, 600, 30000},
+      {"exponent", {"3e2", "5e3"}, 600, 30000},
+      {"hex", {"0x12C", "0x1388"}, 600, 30000},
+      {"decimal point", {"300.0", "5000.5"}, 600, 30000},
+      {"lone sign", {"+", "-"}, 600, 30000},
+      {"two signs", {"++300", "--5000"}, 600, 30000},
+      {"empty", {"", ""}, 600, 30000},
+      {"one past int64 max", {"9223372036854775808", "9223372036854775808"}, 600, 30000},
+      {"int64 max fits", {"300", "9223372036854775807"}, 300, INT64_MAX},
+      {"int64 min fits", {"-9223372036854775808"}, 120, 30000},
+      {"non-ascii digits", {"\xD9\xA3\xD9\xA0\xD9\xA0"}, 600, 30000},
+      {"leading zeros", {"000300", "+0004000"}, 300, 4000},
+      {"third ignored", {"300", "900", "junk"}, 300, 900},
+      {"bad poll keeps duration", {"x", "5000"}, 600, 5000},
+  };
+  for (const auto& row : rows) {
+    Settings s = settingsFromArgs(row.args);
+    EXPECT_EQ(s.pollMs, row.pollMs) << row.name;
+    EXPECT_EQ(s.durationMs, row.durationMs) << row.name;
+  }
+}
+
+TEST(Settings, NumberValues) {
+  EXPECT_EQ(parseNumber("+300"), 300);
+  EXPECT_EQ(parseNumber("-5"), -5);
+  EXPECT_EQ(parseNumber("-0"), 0);
+  EXPECT_EQ(parseNumber("-9223372036854775809"), std::nullopt);
+  EXPECT_EQ(parseNumber("+-5"), std::nullopt);
+  EXPECT_EQ(parseNumber(std::string_view("30\0", 3)), std::nullopt);
+}
+
+}  // namespace
