@@ -1,0 +1,131 @@
+// The order of selprobe's checks and the line it writes, against the in-memory accessibility tree.
+#include "selprobe/probe.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "common/host_bundle.h"
+#include "selprobe/result.h"
+#include "testing/capture.h"
+#include "testing/fake_ax.h"
+
+namespace {
+
+constexpr int32_t PID = 42;
+
+// A trusted session whose frontmost application focuses a text field "hello world", caret at 5.
+struct Desk {
+  FakeAccessibility ax;
+  FakeNodePtr app = fakeNode("AXApplication");
+  FakeNodePtr field = fakeNode("AXTextField", u"hello world");
+
+  Desk() {
+    ax.setFrontmost(PID, app, "org.example.editor");
+    app->set("AXFocusedUIElement", AttrValue{Element(field)});
+    field->set("AXSelectedTextRange", AttrValue{TextRange{5, 0}});
+  }
+};
+
+nlohmann::json failure(std::string_view reason) {
+  return nlohmann::json{{"ok", false}, {"reason", reason}};
+}
+
+TEST(Probe, EachFailingCheckGivesItsReasonAndStopsThere) {
+  struct Row {
+    std::string_view reason;
+    std::function<void(Desk&)> breakIt;
+    std::vector<std::string> notRead;  // attributes the failing check must leave alone
+  } rows[] = {
+      {REASON_NOT_TRUSTED, [](Desk& d) { d.ax.trusted = false; }, {"AXFocusedUIElement"}},
+      {REASON_NO_FRONTMOST, [](Desk& d) { d.ax.frontmost.reset(); }, {"AXFocusedUIElement"}},
+      {REASON_SELF,
+       [](Desk& d) { d.ax.frontmost->bundleId = std::string(hostBundleID); },
+       {"AXFocusedUIElement"}},
+      {REASON_NO_FOCUSED_ELEMENT,
+       [](Desk& d) { d.app->attributes.erase("AXFocusedUIElement"); },
+       {"AXRole", "AXValue"}},
+      {REASON_NO_FOCUSED_ELEMENT,
+       [](Desk& d) { d.app->set("AXFocusedUIElement", AttrValue{u"not an element"}); },
+       {"AXRole", "AXValue"}},
+      {REASON_NO_VALUE,
+       [](Desk& d) { d.field->attributes.erase("AXValue"); },
+       {"AXSelectedTextRange"}},
+      {REASON_NO_VALUE,
+       [](Desk& d) { d.field->set("AXValue", AttrValue{3.0}); },
+       {"AXSelectedTextRange"}},
+      {REASON_NO_CARET, [](Desk& d) { d.field->attributes.erase("AXSelectedTextRange"); }, {}},
+      {REASON_BAD_RANGE,
+       [](Desk& d) { d.field->set("AXSelectedTextRange", AttrValue{OpaqueValue{}}); },
+       {}},
+  };
+  for (const auto& row : rows) {
+    Desk desk;
+    row.breakIt(desk);
+    EXPECT_EQ(probeSelection(desk.ax), failure(row.reason)) << row.reason;
+    for (const auto& name : row.notRead) EXPECT_EQ(desk.ax.readCount(name), 0) << row.reason;
+    EXPECT_EQ(desk.ax.trustRequests, 0) << row.reason;  // never the prompting variant
+  }
+}
+
+TEST(Probe, NotTrustedQueriesNoApplication) {
+  Desk desk;
+  desk.ax.trusted = false;
+  probeSelection(desk.ax);
+  EXPECT_EQ(desk.ax.frontmostQueries, 0);
+  EXPECT_TRUE(desk.ax.reads.empty());
+}
+
+TEST(Probe, SuccessReadsEachAttributeOnce) {
+  Desk desk;
+  desk.ax.frontmost->bundleId.reset();  // an application without a bundle identifier is read too
+  EXPECT_EQ(probeSelection(desk.ax), (nlohmann::json{{"ok", true},
+                                                     {"role", "AXTextField"},
+                                                     {"before", "hello"},
+                                                     {"selected", ""},
+                                                     {"after", " world"},
+                                                     {"truncated", false}}));
+  for (auto name : {"AXFocusedUIElement", "AXRole", "AXValue", "AXSelectedTextRange"})
+    EXPECT_EQ(desk.ax.readCount(name), 1) << name;
+}
+
+TEST(Probe, MissingOrNonTextRoleIsAQuestionMark) {
+  for (bool asNumber : {false, true}) {
+    Desk desk;
+    if (asNumber)
+      desk.field->set("AXRole", AttrValue{7.0});
+    else
+      desk.field->attributes.erase("AXRole");
+    auto result = probeSelection(desk.ax);
+    EXPECT_EQ(result["ok"], true);
+    EXPECT_EQ(result["role"], "?");
+  }
+}
+
+TEST(Probe, LineIsOneCompactObjectWithEscapedLineBreaks) {
+  Desk desk;
+  desk.field->value(u"one\ntwo \U0001F600");
+  desk.field->set("AXSelectedTextRange", AttrValue{TextRange{0, 4}});
+  CapturedFd out;
+  emit(probeSelection(desk.ax), out.fd());
+  const std::string line = out.contents();
+  ASSERT_FALSE(line.empty());
+  EXPECT_EQ(line.find('\n'), line.size() - 1);
+  EXPECT_EQ(std::count(line.begin(), line.end(), ' '), 1);  // compact: the one space is the text's
+  const auto parsed = nlohmann::json::parse(line);
+  EXPECT_TRUE(parsed["ok"].is_boolean());
+  EXPECT_TRUE(parsed["truncated"].is_boolean());
+  EXPECT_EQ(parsed["selected"], "one\n");
+  EXPECT_EQ(parsed["after"], "two \xF0\x9F\x98\x80");
+}
+
+TEST(Probe, FailureLineCarriesTheReasonOnly) {
+  CapturedFd out;
+  emit(fail(REASON_NOT_TRUSTED), out.fd());
+  const std::string line = out.contents();
+  EXPECT_TRUE(line == "{\"ok\":false,\"reason\":\"not-trusted\"}\n" ||
+              line == "{\"reason\":\"not-trusted\",\"ok\":false}\n")
+      << line;
+}
+
+}  // namespace
