@@ -1,0 +1,20 @@
+// panescan: prints the texts of the focused window and a summary of the walk on standard error.
+#include <unistd.h>
+
+#include "common/ax_platform.h"
+#include "common/note.h"
+#include "common/output.h"
+#include "panescan/scan.h"
+
+int main() try {
+  ignoreBrokenPipe();
+  auto ax = makePlatformAccessibility();
+  if (ax)
+    scanFocusedWindow(*ax, STDOUT_FILENO, STDERR_FILENO);
+  else
+    note(NOT_TRUSTED_MESSAGE);
+  return 0;
+} catch (...) {
+  // Out of memory or a library fault: the status still never carries the outcome.
+  return 0;
+}
