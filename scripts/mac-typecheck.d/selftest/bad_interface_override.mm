@@ -1,0 +1,8 @@
+// A broken snippet: a platform class that no longer matches the portable interface it implements.
+// expect-error: marked 'override' hides virtual member function
+#include "common/ax_platform.h"
+
+class Stale : public Accessibility {
+ public:
+  bool isTrusted(bool prompt) override { return !prompt; }
+};
