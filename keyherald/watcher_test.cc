@@ -1,0 +1,176 @@
+// The start sequence, the trust wait and SIGTERM, against a scripted keyboard platform.
+#include "keyherald/watcher.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <csignal>
+
+#include "keyherald/fake_keyboard.h"
+#include "testing/capture.h"
+
+namespace {
+
+using Calls = std::vector<std::string>;
+
+const std::string GRANTED_DEFAULTS =
+    "Accessibility granted \xE2\x80\x94 key monitor active (dictate=fn command=right_opt "
+    "edit=right_ctrl handsfree=none)\n";
+
+constexpr uint64_t OPT = 0x80000, R_OPT_BIT = 0x40;
+
+struct Session {
+  CapturedFd out;
+  CapturedFd err;
+  FakeKeyboard keyboard;
+  Herald herald;
+
+  explicit Session(std::vector<std::string> args) {
+    args.insert(args.begin(), "keyherald");
+    herald.config = buildChannels(args, err.fd());
+    herald.outFd = out.fd();
+    herald.errFd = err.fd();
+  }
+  void start() { startWatching(herald, keyboard); }
+};
+
+TEST(Watcher, TrustedAtStartWritesReadyAndTheGrantedLine) {
+  Session run({});
+  run.keyboard.trusted = true;
+  run.start();
+  EXPECT_EQ(run.out.contents(), "READY\n");
+  EXPECT_EQ(run.err.contents(), GRANTED_DEFAULTS);
+  EXPECT_EQ(run.keyboard.calls, (Calls{"requestTrust", "isTrusted", "isTrusted",
+                                       "add FlagsChanged=1", "timer 1000ms", "onTerminate", "run"}))
+      << "READY comes before the timer exists";
+}
+
+TEST(Watcher, FunctionKeyNeedsThreeMonitorsInOrder) {
+  Session run({"f13", "none", "none", "none"});
+  run.keyboard.trusted = true;
+  run.keyboard.script = {[](FakeKeyboard& k) {
+                           k.send(EventKind::KeyDown, {105, 0, false});
+                         },
+                         [](FakeKeyboard& k) {
+                           k.send(EventKind::KeyDown, {105, 0, true});
+                         },
+                         [](FakeKeyboard& k) {
+                           k.send(EventKind::KeyUp, {105, 0, false});
+                         },
+                         [](FakeKeyboard& k) { k.tick(); }};
+  run.start();
+  EXPECT_EQ(run.out.contents(), "READY\nFN_DOWN\nFN_UP\n");
+  EXPECT_EQ(run.keyboard.calls,
+            (Calls{"requestTrust", "isTrusted", "isTrusted", "add FlagsChanged=1", "add KeyDown=2",
+                   "add KeyUp=3", "timer 1000ms", "onTerminate", "run"}))
+      << "a tick while listening neither asks for trust nor installs again";
+}
+
+TEST(Watcher, TrustArrivingAfterThreeTicks) {
+  Session run({"bogus"});
+  auto tick = [](FakeKeyboard& k) { k.tick(); };
+  run.keyboard.script = {tick,
+                         tick,
+                         tick,
+                         [](FakeKeyboard& k) { k.trusted = true; },
+                         tick,
+                         tick,
+                         [](FakeKeyboard& k) {
+                           k.send(EventKind::FlagsChanged, {61, OPT, false});
+                         }};
+  run.start();
+  EXPECT_EQ(run.out.contents(), "READY\nCMD_DOWN\n");
+  EXPECT_EQ(run.err.contents(),
+            "unknown dictate key 'bogus' \xE2\x80\x94 falling back to fn\n"
+            "WAITING_FOR_ACCESSIBILITY\n"
+            "Accessibility granted \xE2\x80\x94 key monitor active (dictate=bogus "
+            "command=right_opt edit=right_ctrl handsfree=none)\n");
+  EXPECT_EQ(run.keyboard.liveMonitors(), 1u);
+}
+
+TEST(Watcher, KeyMonitorsAloneAreEnoughForReady) {
+  Session run({"f13"});
+  run.keyboard.trusted = true;
+  run.keyboard.failingKinds = {EventKind::FlagsChanged};
+  run.keyboard.script = {[](FakeKeyboard& k) { k.tick(); },
+                         [](FakeKeyboard& k) {
+                           k.send(EventKind::KeyDown, {105, 0, false});
+                         }};
+  run.start();
+  EXPECT_EQ(run.out.contents(), "READY\nFN_DOWN\n");
+  EXPECT_EQ(run.keyboard.calls,
+            (Calls{"requestTrust", "isTrusted", "isTrusted", "add FlagsChanged failed",
+                   "add KeyDown=1", "add KeyUp=2", "timer 1000ms", "onTerminate", "run"}))
+      << "a missing monitor is not retried once another exists";
+}
+
+TEST(Watcher, RetriesEachTickWhileNoMonitorInstalls) {
+  Session run({"f13"});
+  run.keyboard.trusted = true;
+  run.keyboard.failingKinds = {EventKind::FlagsChanged, EventKind::KeyDown, EventKind::KeyUp};
+  auto tick = [](FakeKeyboard& k) { k.tick(); };
+  run.keyboard.script = {tick, tick};
+  run.start();
+  EXPECT_EQ(run.out.contents(), "");
+  EXPECT_EQ(run.err.contents(), "");
+  Calls attempt{"isTrusted", "add FlagsChanged failed", "add KeyDown failed", "add KeyUp failed"};
+  Calls expected{"requestTrust", "isTrusted"};
+  expected.insert(expected.end(), attempt.begin(), attempt.end());
+  expected.insert(expected.end(), {"timer 1000ms", "onTerminate", "run"});
+  for (int i = 0; i < 2; ++i) expected.insert(expected.end(), attempt.begin(), attempt.end());
+  EXPECT_EQ(run.keyboard.calls, expected);
+}
+
+TEST(Watcher, SigtermWhileWaitingEndsQuietly) {
+  Session run({});
+  run.keyboard.script = {[](FakeKeyboard& k) { k.tick(); }, [](FakeKeyboard& k) { k.sigterm(); },
+                         [](FakeKeyboard& k) { k.trusted = true; },
+                         [](FakeKeyboard& k) { k.tick(); }};
+  run.start();
+  EXPECT_EQ(run.keyboard.exitStatus, 0);
+  EXPECT_FALSE(run.keyboard.killedBySignal);
+  EXPECT_EQ(run.out.contents(), "");
+  EXPECT_EQ(run.err.contents(), "WAITING_FOR_ACCESSIBILITY\n");
+  EXPECT_EQ(run.keyboard.calls.back(), "exit 0");
+}
+
+TEST(Watcher, SigtermWithAKeyHeldRemovesMonitorsAndWritesNoUpLine) {
+  Session run({"fn", "right_opt", "right_ctrl", "f16"});
+  run.keyboard.trusted = true;
+  run.keyboard.script = {[](FakeKeyboard& k) {
+                           k.send(EventKind::FlagsChanged, {61, OPT | R_OPT_BIT, false});
+                         },
+                         [](FakeKeyboard& k) { k.sigterm(); },
+                         [](FakeKeyboard& k) {
+                           k.send(EventKind::FlagsChanged, {61, 0, false});
+                         }};
+  run.start();
+  EXPECT_EQ(run.out.contents(), "READY\nCMD_DOWN\n");
+  EXPECT_EQ(run.keyboard.exitStatus, 0);
+  EXPECT_EQ(run.keyboard.liveMonitors(), 0u);
+  Calls tail(run.keyboard.calls.end() - 4, run.keyboard.calls.end());
+  EXPECT_EQ(tail, (Calls{"remove 1", "remove 2", "remove 3", "exit 0"}));
+}
+
+TEST(Watcher, HostThatStopsReadingEndsTheProcessAtTheNextLine) {
+  Session run({});
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  run.herald.outFd = fds[1];
+  run.keyboard.trusted = true;
+  run.keyboard.script = {[&](FakeKeyboard&) { ::close(fds[0]); },
+                         [](FakeKeyboard& k) {
+                           k.send(EventKind::FlagsChanged, {62, 0x40000, false});
+                         },
+                         [](FakeKeyboard& k) {
+                           k.send(EventKind::FlagsChanged, {62, 0, false});
+                         }};
+  signal(SIGPIPE, SIG_IGN);
+  run.start();
+  ::close(fds[1]);
+  EXPECT_EQ(run.keyboard.exitStatus, 0);
+  EXPECT_EQ(run.keyboard.liveMonitors(), 0u);
+  EXPECT_EQ(run.keyboard.calls.back(), "exit 0");
+}
+
+}  // namespace
