@@ -30,7 +30,8 @@ class Keyboard {
   virtual std::optional<MonitorId> addGlobalMonitor(EventKind kind, KeyHandler handler) = 0;
   virtual void removeMonitor(MonitorId id) = 0;
   // A timer that calls `tick` every `interval` for the life of the process.
-  virtual void addRepeatingTimer(std::chrono::milliseconds interval, std::function<void()> tick) = 0;
+  virtual void addRepeatingTimer(std::chrono::milliseconds interval,
+                                 std::function<void()> tick) = 0;
   // From now on SIGTERM no longer ends the process by itself: `handler` runs on the loop thread.
   virtual void onTerminate(std::function<void()> handler) = 0;
   // Services events, ticks and the termination handler; returns only after exitProcess in fakes.
