@@ -50,13 +50,13 @@ class MacKeyboard final : public Keyboard {
                                                           handler(keyEventOf(event, kind));
                                                         }];
     if (monitor == nil) return std::nullopt;
-    const MonitorId id = nextMonitorId_++;
-    monitors_[id] = monitor;
-    return id;
+    const MonitorId monitorId = nextMonitorId_++;
+    monitors_[monitorId] = monitor;
+    return monitorId;
   }
 
-  void removeMonitor(MonitorId id) override {
-    const auto found = monitors_.find(id);
+  void removeMonitor(MonitorId monitorId) override {
+    const auto found = monitors_.find(monitorId);
     if (found == monitors_.end()) return;
     [NSEvent removeMonitor:found->second];
     monitors_.erase(found);
