@@ -49,6 +49,7 @@ extern const CFAllocatorRef kCFAllocatorDefault;
 CFTypeRef CFRetain(CFTypeRef cf);
 void CFRelease(CFTypeRef cf);
 CFTypeID CFGetTypeID(CFTypeRef cf);
+CFIndex CFGetRetainCount(CFTypeRef cf);
 
 // Strings.
 typedef UInt32 CFStringEncoding;
@@ -113,6 +114,8 @@ typedef enum : CFIndex {
 } CFNumberType;
 CFTypeID CFNumberGetTypeID(void);
 Boolean CFNumberGetValue(CFNumberRef number, CFNumberType theType, void* valuePtr);
+CFNumberRef CFNumberCreate(CFAllocatorRef allocator, CFNumberType theType,
+                           const void* valuePtr) CF_RETURNS_RETAINED;
 
 extern const CFBooleanRef kCFBooleanTrue;
 extern const CFBooleanRef kCFBooleanFalse;

@@ -1,0 +1,49 @@
+// macOS only: AX reads and writes with CoreFoundation values mapped into AttrValue at the boundary.
+#pragma once
+
+#include <ApplicationServices/ApplicationServices.h>
+
+#include <optional>
+#include <string_view>
+
+#include "common/ax.h"
+
+// Owns the one reference a Copy or Create call hands over and releases it exactly once.
+class ScopedCF {
+ public:
+  ScopedCF() = default;
+  explicit ScopedCF(CFTypeRef ref) : ref_(ref) {}
+  ~ScopedCF() {
+    if (ref_ != nullptr) CFRelease(ref_);
+  }
+  ScopedCF(const ScopedCF&) = delete;
+  ScopedCF& operator=(const ScopedCF&) = delete;
+
+  CFTypeRef get() const { return ref_; }
+  // The slot an out-parameter of a Copy call fills; whatever it held before is released first.
+  CFTypeRef* receive() {
+    if (ref_ != nullptr) CFRelease(ref_);
+    ref_ = nullptr;
+    return &ref_;
+  }
+
+ private:
+  CFTypeRef ref_ = nullptr;
+};
+
+// An element for an AXUIElementRef the caller owns (from a Create call); null stays null.
+Element adoptElement(AXUIElementRef owned);
+
+// The AXUIElementRef behind an element of this platform; null for any other element.
+AXUIElementRef axElementOf(const Element& element);
+
+// Maps a borrowed CF value: CFString to its UTF-16 units as they are, AXUIElement to an element
+// holding a reference of its own, CFArray to a list, CFNumber to double, CFBoolean to bool, a
+// CFRange AXValue to a range; any other value is opaque.
+AttrValue attrValueOf(CFTypeRef value);
+
+// One AXUIElementCopyAttributeValue; nothing on any error code or a null value.
+std::optional<AttrValue> copyAXAttribute(const Element& element, std::string_view name);
+
+// One AXUIElementSetAttributeValue with kCFBooleanTrue or kCFBooleanFalse; the code is ignored.
+void setAXBoolAttribute(const Element& element, std::string_view name, bool value);

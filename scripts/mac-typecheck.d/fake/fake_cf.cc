@@ -1,0 +1,304 @@
+// An in-memory CoreFoundation and AX API with real reference counts, for Linux tests of the glue.
+#include "fake_cf.h"
+
+#include <map>
+#include <set>
+#include <utility>
+
+namespace {
+
+enum TypeId : CFTypeID { STRING = 1, ARRAY, NUMBER, BOOLEAN, ELEMENT, AXVALUE };
+
+struct Object {
+  CFTypeID type = 0;
+  CFIndex refs = 1;
+  std::u16string units;
+  std::vector<CFTypeRef> items;  // each holds a reference
+  double number = 0;
+  bool boolean = false;
+  AXValueType axType = kAXValueTypeIllegal;
+  CFRange range = {0, 0};
+};
+
+struct Answer {
+  AXError error;
+  CFTypeRef value;  // holds a reference
+};
+
+struct World {
+  std::set<const Object*> live;
+  std::vector<std::string> errors;
+  std::map<std::pair<AXUIElementRef, std::string>, Answer> answers;
+  std::vector<FakeAXCall> reads;
+  std::vector<FakeAXCall> writes;
+};
+
+// The fake stands in for a process-wide C library, so it keeps its state in one place too.
+World& world() {
+  static World instance;
+  return instance;
+}
+
+Object booleanObject(bool value) {
+  Object object;
+  object.type = BOOLEAN;
+  object.boolean = value;
+  return object;
+}
+Object trueObject = booleanObject(true);
+Object falseObject = booleanObject(false);
+
+bool immortal(const Object* object) {
+  return object == &trueObject || object == &falseObject;
+}
+
+// The object behind `ref`, or null (and an error) when it was already freed.
+Object* use(CFTypeRef ref, const char* call) {
+  auto* object = static_cast<Object*>(const_cast<void*>(ref));
+  if (immortal(object)) return object;
+  if (world().live.count(object) == 0) {
+    world().errors.push_back(std::string(call) + " on a freed or unknown object");
+    return nullptr;
+  }
+  return object;
+}
+
+Object* make(CFTypeID type) {
+  auto* object = new Object();
+  object->type = type;
+  world().live.insert(object);
+  return object;
+}
+
+// Strict UTF-8, as CFStringCreateWithBytes is: any invalid sequence makes the whole call fail.
+bool decodeUtf8(const UInt8* bytes, CFIndex size, std::u16string& out) {
+  static const char32_t minimum[] = {0, 0x80, 0x800, 0x10000};
+  for (CFIndex i = 0; i < size;) {
+    const UInt8 lead = bytes[i];
+    int extra = -1;
+    if (lead < 0x80) {
+      extra = 0;
+    } else if (lead >= 0xC2 && lead < 0xE0) {
+      extra = 1;
+    } else if (lead >= 0xE0 && lead < 0xF0) {
+      extra = 2;
+    } else if (lead >= 0xF0 && lead < 0xF5) {
+      extra = 3;
+    }
+    if (extra < 0 || i + extra >= size) return false;
+    char32_t code = extra == 0 ? lead : lead & (0x3F >> extra);
+    for (int k = 1; k <= extra; ++k) {
+      if ((bytes[i + k] & 0xC0) != 0x80) return false;
+      code = (code << 6) | (bytes[i + k] & 0x3F);
+    }
+    if (code < minimum[extra] || code > 0x10FFFF || (code >= 0xD800 && code < 0xE000)) return false;
+    if (code >= 0x10000) {
+      out.push_back(static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(code));
+    }
+    i += 1 + extra;
+  }
+  return true;
+}
+
+}  // namespace
+
+extern "C" {
+
+const CFAllocatorRef kCFAllocatorDefault = nullptr;
+const CFArrayCallBacks kCFTypeArrayCallBacks = {0, nullptr, nullptr, nullptr, nullptr};
+const CFBooleanRef kCFBooleanTrue = reinterpret_cast<CFBooleanRef>(&trueObject);
+const CFBooleanRef kCFBooleanFalse = reinterpret_cast<CFBooleanRef>(&falseObject);
+CFStringRef kAXTrustedCheckOptionPrompt = nullptr;
+
+CFTypeRef CFRetain(CFTypeRef cf) {
+  if (Object* object = use(cf, "CFRetain"); object != nullptr && !immortal(object)) ++object->refs;
+  return cf;
+}
+
+void CFRelease(CFTypeRef cf) {
+  Object* object = use(cf, "CFRelease");
+  if (object == nullptr || immortal(object) || --object->refs > 0) return;
+  world().live.erase(object);
+  for (CFTypeRef item : object->items) CFRelease(item);
+  delete object;
+}
+
+CFIndex CFGetRetainCount(CFTypeRef cf) {
+  const Object* object = use(cf, "CFGetRetainCount");
+  return object != nullptr ? object->refs : 0;
+}
+
+CFTypeID CFGetTypeID(CFTypeRef cf) {
+  const Object* object = use(cf, "CFGetTypeID");
+  return object != nullptr ? object->type : 0;
+}
+
+CFTypeID CFStringGetTypeID(void) {
+  return STRING;
+}
+CFTypeID CFArrayGetTypeID(void) {
+  return ARRAY;
+}
+CFTypeID CFNumberGetTypeID(void) {
+  return NUMBER;
+}
+CFTypeID CFBooleanGetTypeID(void) {
+  return BOOLEAN;
+}
+CFTypeID AXUIElementGetTypeID(void) {
+  return ELEMENT;
+}
+CFTypeID AXValueGetTypeID(void) {
+  return AXVALUE;
+}
+
+CFStringRef CFStringCreateWithCharacters(CFAllocatorRef, const UniChar* chars, CFIndex numChars) {
+  Object* object = make(STRING);
+  object->units.assign(reinterpret_cast<const char16_t*>(chars), static_cast<size_t>(numChars));
+  return reinterpret_cast<CFStringRef>(object);
+}
+
+CFStringRef CFStringCreateWithBytes(CFAllocatorRef, const UInt8* bytes, CFIndex numBytes,
+                                    CFStringEncoding encoding, Boolean) {
+  std::u16string units;
+  if (encoding != kCFStringEncodingUTF8 || !decodeUtf8(bytes, numBytes, units)) return nullptr;
+  return CFStringCreateWithCharacters(nullptr, reinterpret_cast<const UniChar*>(units.data()),
+                                      static_cast<CFIndex>(units.size()));
+}
+
+CFIndex CFStringGetLength(CFStringRef string) {
+  const Object* object = use(string, "CFStringGetLength");
+  return object != nullptr ? static_cast<CFIndex>(object->units.size()) : 0;
+}
+
+void CFStringGetCharacters(CFStringRef string, CFRange range, UniChar* buffer) {
+  if (const Object* object = use(string, "CFStringGetCharacters")) {
+    object->units.copy(reinterpret_cast<char16_t*>(buffer), static_cast<size_t>(range.length),
+                       static_cast<size_t>(range.location));
+  }
+}
+
+CFArrayRef CFArrayCreate(CFAllocatorRef, const void** values, CFIndex numValues,
+                         const CFArrayCallBacks*) {
+  Object* object = make(ARRAY);
+  for (CFIndex i = 0; i < numValues; ++i) object->items.push_back(CFRetain(values[i]));
+  return reinterpret_cast<CFArrayRef>(object);
+}
+
+CFIndex CFArrayGetCount(CFArrayRef array) {
+  const Object* object = use(array, "CFArrayGetCount");
+  return object != nullptr ? static_cast<CFIndex>(object->items.size()) : 0;
+}
+
+const void* CFArrayGetValueAtIndex(CFArrayRef array, CFIndex index) {
+  const Object* object = use(array, "CFArrayGetValueAtIndex");
+  return object != nullptr ? object->items.at(static_cast<size_t>(index)) : nullptr;
+}
+
+CFNumberRef CFNumberCreate(CFAllocatorRef, CFNumberType type, const void* valuePtr) {
+  Object* object = make(NUMBER);
+  object->number = type == kCFNumberDoubleType
+                       ? *static_cast<const double*>(valuePtr)
+                       : static_cast<double>(*static_cast<const int*>(valuePtr));
+  return reinterpret_cast<CFNumberRef>(object);
+}
+
+Boolean CFNumberGetValue(CFNumberRef number, CFNumberType type, void* valuePtr) {
+  const Object* object = use(number, "CFNumberGetValue");
+  if (object == nullptr || type != kCFNumberDoubleType) return false;
+  *static_cast<double*>(valuePtr) = object->number;
+  return true;
+}
+
+Boolean CFBooleanGetValue(CFBooleanRef boolean) {
+  const Object* object = use(boolean, "CFBooleanGetValue");
+  return object != nullptr && object->boolean;
+}
+
+AXValueRef AXValueCreate(AXValueType type, const void* valuePtr) {
+  Object* object = make(AXVALUE);
+  object->axType = type;
+  if (type == kAXValueTypeCFRange) object->range = *static_cast<const CFRange*>(valuePtr);
+  return reinterpret_cast<AXValueRef>(object);
+}
+
+AXValueType AXValueGetType(AXValueRef value) {
+  const Object* object = use(value, "AXValueGetType");
+  return object != nullptr ? object->axType : kAXValueTypeIllegal;
+}
+
+Boolean AXValueGetValue(AXValueRef value, AXValueType type, void* valuePtr) {
+  const Object* object = use(value, "AXValueGetValue");
+  if (object == nullptr || object->axType != type || type != kAXValueTypeCFRange) return false;
+  *static_cast<CFRange*>(valuePtr) = object->range;
+  return true;
+}
+
+AXUIElementRef AXUIElementCreateApplication(pid_t) {
+  return reinterpret_cast<AXUIElementRef>(make(ELEMENT));
+}
+
+AXUIElementRef AXUIElementCreateSystemWide(void) {
+  return reinterpret_cast<AXUIElementRef>(make(ELEMENT));
+}
+
+AXError AXUIElementCopyAttributeValue(AXUIElementRef element, CFStringRef attribute,
+                                      CFTypeRef* value) {
+  const Object* name = use(attribute, "AXUIElementCopyAttributeValue");
+  if (use(element, "AXUIElementCopyAttributeValue") == nullptr || name == nullptr) {
+    return kAXErrorIllegalArgument;
+  }
+  std::string key(name->units.begin(), name->units.end());  // attribute names are ASCII
+  world().reads.push_back({element, key, nullptr});
+  const auto found = world().answers.find({element, key});
+  if (found == world().answers.end()) return kAXErrorAttributeUnsupported;
+  if (found->second.value != nullptr) *value = CFRetain(found->second.value);
+  return found->second.error;
+}
+
+AXError AXUIElementSetAttributeValue(AXUIElementRef element, CFStringRef attribute,
+                                     CFTypeRef value) {
+  const Object* name = use(attribute, "AXUIElementSetAttributeValue");
+  if (use(element, "AXUIElementSetAttributeValue") == nullptr || name == nullptr) {
+    return kAXErrorIllegalArgument;
+  }
+  world().writes.push_back({element, std::string(name->units.begin(), name->units.end()), value});
+  return kAXErrorSuccess;
+}
+
+}  // extern "C"
+
+size_t fakeCFLiveObjects() {
+  return world().live.size();
+}
+
+std::vector<std::string> fakeCFErrors() {
+  return world().errors;
+}
+
+void fakeAXAnswer(AXUIElementRef element, std::string_view attribute, AXError error,
+                  CFTypeRef value) {
+  auto& slot = world().answers[{element, std::string(attribute)}];
+  if (slot.value != nullptr) CFRelease(slot.value);
+  slot = {error, value != nullptr ? CFRetain(value) : nullptr};
+}
+
+const std::vector<FakeAXCall>& fakeAXReads() {
+  return world().reads;
+}
+const std::vector<FakeAXCall>& fakeAXWrites() {
+  return world().writes;
+}
+
+void fakeAXReset() {
+  for (auto& [key, answer] : world().answers) {
+    if (answer.value != nullptr) CFRelease(answer.value);
+  }
+  world().answers.clear();
+  world().reads.clear();
+  world().writes.clear();
+  world().errors.clear();
+}
