@@ -67,10 +67,12 @@ void stopWatching(Herald& herald, Keyboard& keyboard) {
 void startWatching(Herald& herald, Keyboard& keyboard) {
   keyboard.requestTrust();
   if (!keyboard.isTrusted()) note(WAITING_LINE, herald.errFd);
+  // Taken over before the first install attempt: a host that stops us as soon as it reads "READY"
+  // must see status 0, not death by SIGTERM.
+  keyboard.onTerminate([&herald, &keyboard] { stopWatching(herald, keyboard); });
   installMonitorIfTrusted(herald, keyboard);
   if (herald.ended) return;
   keyboard.addRepeatingTimer(RETRY_INTERVAL,
                              [&herald, &keyboard] { installMonitorIfTrusted(herald, keyboard); });
-  keyboard.onTerminate([&herald, &keyboard] { stopWatching(herald, keyboard); });
   keyboard.run();
 }

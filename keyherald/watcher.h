@@ -24,7 +24,7 @@ struct Herald {
 };
 
 // The start sequence after configuration: the trust request, the waiting line when untrusted, the
-// first install attempt, the one-second retry timer, the SIGTERM handler, then the run loop.
+// SIGTERM handler, the first install attempt, the one-second retry timer, then the run loop.
 void startWatching(Herald& herald, Keyboard& keyboard);
 
 // Installs the monitors once trust is present: flags changed, then key down and key up when a

@@ -40,9 +40,9 @@ TEST(Watcher, TrustedAtStartWritesReadyAndTheGrantedLine) {
   run.start();
   EXPECT_EQ(run.out.contents(), "READY\n");
   EXPECT_EQ(run.err.contents(), GRANTED_DEFAULTS);
-  EXPECT_EQ(run.keyboard.calls, (Calls{"requestTrust", "isTrusted", "isTrusted",
-                                       "add FlagsChanged=1", "timer 1000ms", "onTerminate", "run"}))
-      << "READY comes before the timer exists";
+  EXPECT_EQ(run.keyboard.calls, (Calls{"requestTrust", "isTrusted", "onTerminate", "isTrusted",
+                                       "add FlagsChanged=1", "timer 1000ms", "run"}))
+      << "SIGTERM is handled before READY can be read; READY comes before the timer exists";
 }
 
 TEST(Watcher, FunctionKeyNeedsThreeMonitorsInOrder) {
@@ -61,8 +61,8 @@ TEST(Watcher, FunctionKeyNeedsThreeMonitorsInOrder) {
   run.start();
   EXPECT_EQ(run.out.contents(), "READY\nFN_DOWN\nFN_UP\n");
   EXPECT_EQ(run.keyboard.calls,
-            (Calls{"requestTrust", "isTrusted", "isTrusted", "add FlagsChanged=1", "add KeyDown=2",
-                   "add KeyUp=3", "timer 1000ms", "onTerminate", "run"}))
+            (Calls{"requestTrust", "isTrusted", "onTerminate", "isTrusted", "add FlagsChanged=1",
+                   "add KeyDown=2", "add KeyUp=3", "timer 1000ms", "run"}))
       << "a tick while listening neither asks for trust nor installs again";
 }
 
@@ -98,9 +98,9 @@ TEST(Watcher, KeyMonitorsAloneAreEnoughForReady) {
                          }};
   run.start();
   EXPECT_EQ(run.out.contents(), "READY\nFN_DOWN\n");
-  EXPECT_EQ(run.keyboard.calls,
-            (Calls{"requestTrust", "isTrusted", "isTrusted", "add FlagsChanged failed",
-                   "add KeyDown=1", "add KeyUp=2", "timer 1000ms", "onTerminate", "run"}))
+  EXPECT_EQ(run.keyboard.calls, (Calls{"requestTrust", "isTrusted", "onTerminate", "isTrusted",
+                                       "add FlagsChanged failed", "add KeyDown=1", "add KeyUp=2",
+                                       "timer 1000ms", "run"}))
       << "a missing monitor is not retried once another exists";
 }
 
@@ -114,9 +114,9 @@ TEST(Watcher, RetriesEachTickWhileNoMonitorInstalls) {
   EXPECT_EQ(run.out.contents(), "");
   EXPECT_EQ(run.err.contents(), "");
   Calls attempt{"isTrusted", "add FlagsChanged failed", "add KeyDown failed", "add KeyUp failed"};
-  Calls expected{"requestTrust", "isTrusted"};
+  Calls expected{"requestTrust", "isTrusted", "onTerminate"};
   expected.insert(expected.end(), attempt.begin(), attempt.end());
-  expected.insert(expected.end(), {"timer 1000ms", "onTerminate", "run"});
+  expected.insert(expected.end(), {"timer 1000ms", "run"});
   for (int i = 0; i < 2; ++i) expected.insert(expected.end(), attempt.begin(), attempt.end());
   EXPECT_EQ(run.keyboard.calls, expected);
 }
