@@ -37,8 +37,7 @@ class MacAccessibility final : public Accessibility {
       frontmost.pid = app.processIdentifier;
       NSString* bundleId = app.bundleIdentifier;
       if (bundleId != nil) {
-        const auto value = attrValueOf((__bridge CFStringRef)bundleId);
-        if (const std::u16string* units = value.text()) frontmost.bundleId = utf8FromUtf16(*units);
+        frontmost.bundleId = utf8FromUtf16(unitsOf((__bridge CFStringRef)bundleId));
       }
       return frontmost;
     }

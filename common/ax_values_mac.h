@@ -4,6 +4,7 @@
 #include <ApplicationServices/ApplicationServices.h>
 
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "common/ax.h"
@@ -36,6 +37,10 @@ Element adoptElement(AXUIElementRef owned);
 
 // The AXUIElementRef behind an element of this platform; null for any other element.
 AXUIElementRef axElementOf(const Element& element);
+
+// The UTF-16 units of a CFString (or a toll-free bridged NSString) as they are, lone surrogates
+// included: the core decides what to make of them.
+std::u16string unitsOf(CFStringRef string);
 
 // Maps a borrowed CF value: CFString to its UTF-16 units as they are, AXUIElement to an element
 // holding a reference of its own, CFArray to a list, CFNumber to double, CFBoolean to bool, a

@@ -27,16 +27,6 @@ Element retainElement(AXUIElementRef borrowed) {
   return adoptElement(static_cast<AXUIElementRef>(CFRetain(borrowed)));
 }
 
-// Every unit as it is, lone surrogates included: the core decides what to make of them.
-std::u16string unitsOf(CFStringRef string) {
-  const CFIndex length = CFStringGetLength(string);
-  std::u16string units(static_cast<size_t>(length), u'\0');
-  if (length > 0) {
-    CFStringGetCharacters(string, CFRangeMake(0, length), reinterpret_cast<UniChar*>(units.data()));
-  }
-  return units;
-}
-
 // An owned CFString for an attribute name; null when the name is not valid UTF-8.
 CFStringRef createName(std::string_view name) {
   return CFStringCreateWithBytes(kCFAllocatorDefault, reinterpret_cast<const UInt8*>(name.data()),
@@ -59,6 +49,15 @@ AttrValue valueOfAXValue(AXValueRef value) {
 Element adoptElement(AXUIElementRef owned) {
   if (owned == nullptr) return nullptr;
   return std::make_shared<const MacElement>(owned);
+}
+
+std::u16string unitsOf(CFStringRef string) {
+  const CFIndex length = CFStringGetLength(string);
+  std::u16string units(static_cast<size_t>(length), u'\0');
+  if (length > 0) {
+    CFStringGetCharacters(string, CFRangeMake(0, length), reinterpret_cast<UniChar*>(units.data()));
+  }
+  return units;
 }
 
 AXUIElementRef axElementOf(const Element& element) {
