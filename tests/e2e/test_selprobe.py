@@ -104,6 +104,7 @@ class SelprobeWithoutAccessibilityBusTest(unittest.TestCase):
             env = dict(session.env, DBUS_SESSION_BUS_ADDRESS=bus.address)
             result = run_tool(session, "selprobe", timeout=TOOL_TIMEOUT_S, env=env)
         self.assertFalse(result.timed_out, result)
+        self.assertEqual(result.stderr, b"", result)
         self.assertEqual(json.loads(result.stdout), {"ok": False, "reason": "not-trusted"})
         print("\nselprobe with a silent session bus: %.2f s" % result.seconds)
 
