@@ -1,0 +1,62 @@
+// The accessibility service on Linux: AT-SPI spoken directly over D-Bus (GDBus, not libatspi).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/ax.h"
+#include "common/ax_atspi_link.h"
+#include "common/ax_atspi_roles.h"
+
+// An element: one object of one application (the application itself at ROOT_PATH), or the
+// system-wide element, which belongs to no application.
+class AtspiElement : public ElementHandle {
+ public:
+  AtspiElement(AppPtr app, std::string path) : app(std::move(app)), path(std::move(path)) {}
+  AppPtr app;  // null for the system-wide element and for an application that was not found
+  std::string path;
+  bool isSystemWide() const { return path.empty(); }
+  bool isApplication() const { return path == ROOT_PATH; }
+};
+
+class AtspiAccessibility : public Accessibility {
+ public:
+  bool isTrusted() override;
+  void requestTrust() override;
+  std::optional<FrontmostApplication> frontmostApplication() override;
+  Element applicationElement(int32_t pid) override;
+  Element systemWideElement() override;
+  std::optional<AttrValue> copyAttribute(const Element& element, std::string_view name) override;
+  void setBoolAttribute(const Element& element, std::string_view name, bool value) override;
+  void beginStep() override;
+
+ private:
+  struct Frontmost {
+    AppPtr app;
+    int32_t pid = 0;
+  };
+  // Focus and windows (ax_atspi_focus.cc).
+  std::optional<Frontmost> findFrontmost();
+  std::vector<AppPtr> applications();
+  std::optional<std::string> activeWindow(const AppPtr& app);
+  Element focusedIn(const AppPtr& app, const std::string& windowPath);
+  Element searchFocused(const AppPtr& app, const std::string& root);
+  Element focusedElement(const AtspiElement& element);
+  std::optional<int32_t> pidOf(const std::string& busName);
+
+  // Reads of one object (ax_atspi.cc).
+  std::optional<uint32_t> role(const AtspiElement& e);
+  std::optional<StateSet> states(const AppPtr& app, const std::string& path);
+  std::optional<int32_t> childCount(const AppPtr& app, const std::string& path);
+  Element childAt(const AppPtr& app, const std::string& path, int32_t index);
+  std::vector<Element> children(const AppPtr& app, const std::string& path);
+  std::optional<std::string> text(const AtspiElement& e);
+  std::optional<AttrValue> selectedRange(const AtspiElement& e);
+  Element elementFromReference(const AppPtr& from, const Variant& reference);
+
+  AtspiLink link_;
+  std::optional<Frontmost> lastFrontmost_;  // answers applicationElement(pid) without a scan
+};

@@ -1,0 +1,70 @@
+// The connections to the accessibility bus and to each application, with their time budgets.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "common/ax_atspi_dbus.h"
+
+// Every ordinary call may take this long. A healthy GTK application answers in about 0.1 ms; the
+// slack covers a loaded machine, and a frozen application costs this once per step (see below).
+inline constexpr int CALL_TIMEOUT_MS = 300;
+// The trust probe (connect, look up the bus, one registry call). A fresh registry needs 30-45 ms to
+// start, so much less would call a healthy session untrusted; a missing bus fails at once anyway.
+inline constexpr int TRUST_TIMEOUT_MS = 250;
+// The watchdog of one step (a one-shot tool's whole run, or one poll): once it is spent every call
+// fails at once and each call's timeout is cut to what is left, so no sequence of slow answers can
+// hang a tool. A 4000-element walk takes about 0.25 s here; 5 s leaves room on a loaded machine.
+inline constexpr int STEP_BUDGET_MS = 5000;
+
+inline constexpr const char* ROOT_PATH = "/org/a11y/atspi/accessible/root";
+
+// One application (or the registry, or the bus daemon) on the accessibility bus.
+struct AtspiApp {
+  std::string busName;     // its unique name on the accessibility bus
+  Connection connection;   // the bus it is reached over
+  int64_t timedOutIn = 0;  // the step in which it last timed out (0: never)
+  Destination destination() const { return {connection.get(), busName}; }
+};
+using AppPtr = std::shared_ptr<AtspiApp>;
+
+class AtspiLink {
+ public:
+  // Whether the accessibility bus and its registry answer, within TRUST_TIMEOUT_MS. Not charged to
+  // the step budget: a tool waiting for trust asks again and again.
+  bool probe();
+  // Asks toolkits to expose their trees (org.a11y.Status IsEnabled on the session bus).
+  void requestTrust();
+
+  // A new step: a fresh budget, and applications that timed out are asked again.
+  void beginStep();
+
+  // The registry, the bus daemon, or an application by its bus name (nothing without a bus).
+  AppPtr registry();
+  AppPtr busDaemon();
+  AppPtr app(const std::string& busName);
+
+  // A call to `app`, failing at once when the app timed out in this step or the budget is spent.
+  CallResult call(const AppPtr& app, const std::string& path, const char* interface,
+                  const char* method, GVariant* args, const char* replyType,
+                  int timeoutMs = CALL_TIMEOUT_MS);
+  CallResult property(const AppPtr& app, const std::string& path, const char* interface,
+                      const char* name);
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  int remainingMs() const;
+  Connection sessionBus(int timeoutMs);
+  Connection a11yBus(int timeoutMs);
+  AppPtr busApp(const std::string& name);
+
+  int64_t step_ = 1;
+  Clock::time_point deadline_ = Clock::now() + std::chrono::milliseconds(STEP_BUDGET_MS);
+  Connection session_;
+  Connection bus_;
+  int64_t busFailedIn_ = 0;  // a bus that could not be reached is not tried again in the step
+  std::map<std::string, AppPtr> apps_;
+};

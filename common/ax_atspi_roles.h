@@ -1,0 +1,67 @@
+// AT-SPI roles and states, and the platform role names the tools compare ("AXTextArea", ...).
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+// The AT-SPI role numbers this layer names (AtspiRole, stable across versions).
+namespace atspi_role {
+inline constexpr uint32_t ALERT = 2;
+inline constexpr uint32_t CHECK_BOX = 7;
+inline constexpr uint32_t CHECK_MENU_ITEM = 8;
+inline constexpr uint32_t COMBO_BOX = 11;
+inline constexpr uint32_t DIALOG = 16;
+inline constexpr uint32_t FILLER = 20;
+inline constexpr uint32_t FRAME = 23;
+inline constexpr uint32_t LABEL = 29;
+inline constexpr uint32_t MENU_ITEM = 35;
+inline constexpr uint32_t PANEL = 39;
+inline constexpr uint32_t PASSWORD_TEXT = 40;
+inline constexpr uint32_t PUSH_BUTTON = 43;
+inline constexpr uint32_t RADIO_MENU_ITEM = 45;
+inline constexpr uint32_t SCROLL_PANE = 49;
+inline constexpr uint32_t SPIN_BUTTON = 52;
+inline constexpr uint32_t TERMINAL = 60;
+inline constexpr uint32_t TEXT = 61;
+inline constexpr uint32_t TOGGLE_BUTTON = 62;
+inline constexpr uint32_t VIEWPORT = 68;
+inline constexpr uint32_t WINDOW = 69;
+inline constexpr uint32_t PARAGRAPH = 73;
+inline constexpr uint32_t APPLICATION = 75;
+inline constexpr uint32_t EDITBAR = 77;
+inline constexpr uint32_t ENTRY = 79;
+inline constexpr uint32_t CAPTION = 81;
+inline constexpr uint32_t DOCUMENT_FRAME = 82;
+inline constexpr uint32_t HEADING = 83;
+inline constexpr uint32_t SECTION = 85;
+inline constexpr uint32_t FORM = 87;
+inline constexpr uint32_t DOCUMENT_TEXT = 94;
+inline constexpr uint32_t DOCUMENT_WEB = 95;
+inline constexpr uint32_t DOCUMENT_EMAIL = 96;
+inline constexpr uint32_t GROUPING = 99;
+inline constexpr uint32_t STATIC = 116;
+}  // namespace atspi_role
+
+// AT-SPI state bits (AtspiStateType): bit n of the 64-bit set GetState returns as two words.
+namespace atspi_state {
+inline constexpr int ACTIVE = 1;
+inline constexpr int EDITABLE = 7;
+inline constexpr int FOCUSED = 12;
+inline constexpr int MULTI_LINE = 17;
+inline constexpr int SINGLE_LINE = 25;
+}  // namespace atspi_state
+
+using StateSet = uint64_t;
+inline constexpr bool hasState(StateSet states, int bit) {
+  return (states >> bit) & 1U;
+}
+
+// True when the role alone does not decide the name: GTK 3 gives entries and text views the same
+// text role, and a paragraph is a text area only when it is editable.
+bool roleNeedsStates(uint32_t role);
+
+// The platform role name for an AT-SPI role and (where roleNeedsStates) its states.
+std::string_view platformRoleName(uint32_t role, StateSet states);
+
+// A top-level child of an application that counts as a window.
+bool isWindowRole(uint32_t role);

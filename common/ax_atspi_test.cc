@@ -1,0 +1,96 @@
+// The pure pieces of the AT-SPI layer: the role table and code point to UTF-16 offsets.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "common/ax_atspi_offsets.h"
+#include "common/ax_atspi_roles.h"
+
+namespace {
+
+constexpr StateSet bit(int n) {
+  return StateSet{1} << n;
+}
+
+TEST(AtspiRoles, MapsRolesAndLineStatesToPlatformNames) {
+  using namespace atspi_role;
+  using namespace atspi_state;
+  struct Row {
+    const char* name;
+    uint32_t role;
+    StateSet states;
+    std::string_view expected;
+  } rows[] = {
+      {"gtk text view", TEXT, bit(MULTI_LINE) | bit(EDITABLE), "AXTextArea"},
+      {"gtk entry", TEXT, bit(SINGLE_LINE) | bit(EDITABLE), "AXTextField"},
+      {"text with no line state", TEXT, 0, "AXTextArea"},
+      {"text claiming both lines", TEXT, bit(SINGLE_LINE) | bit(MULTI_LINE), "AXTextArea"},
+      {"document text", DOCUMENT_TEXT, 0, "AXTextArea"},
+      {"entry", ENTRY, 0, "AXTextField"},
+      {"password", PASSWORD_TEXT, bit(SINGLE_LINE), "AXTextField"},
+      {"spin button", SPIN_BUTTON, 0, "AXTextField"},
+      {"label", LABEL, 0, "AXStaticText"},
+      {"static", STATIC, 0, "AXStaticText"},
+      {"caption", CAPTION, 0, "AXStaticText"},
+      {"heading", HEADING, 0, "AXStaticText"},
+      {"plain paragraph", PARAGRAPH, 0, "AXStaticText"},
+      {"editable paragraph", PARAGRAPH, bit(EDITABLE), "AXTextArea"},
+      {"combo box", COMBO_BOX, 0, "AXComboBox"},
+      {"push button", PUSH_BUTTON, 0, "AXButton"},
+      {"frame", FRAME, bit(ACTIVE), "AXWindow"},
+      {"dialog", DIALOG, 0, "AXWindow"},
+      {"filler", FILLER, 0, "AXGroup"},
+      {"panel", PANEL, 0, "AXGroup"},
+      {"web document", DOCUMENT_WEB, 0, "AXWebArea"},
+      {"application", APPLICATION, 0, "AXApplication"},
+      {"check box", CHECK_BOX, 0, "AXCheckBox"},
+      {"menu item", MENU_ITEM, 0, "AXMenuItem"},
+      {"scroll pane", SCROLL_PANE, 0, "AXScrollArea"},
+      {"scroll bar", 48, 0, "AXUnknown"},
+      {"invalid", 0, 0, "AXUnknown"},
+      {"beyond the table", 100000, 0, "AXUnknown"},
+  };
+  for (const Row& row : rows)
+    EXPECT_EQ(platformRoleName(row.role, row.states), row.expected) << row.name;
+}
+
+TEST(AtspiRoles, OnlyTextAndParagraphNeedStates) {
+  EXPECT_TRUE(roleNeedsStates(atspi_role::TEXT));
+  EXPECT_TRUE(roleNeedsStates(atspi_role::PARAGRAPH));
+  EXPECT_FALSE(roleNeedsStates(atspi_role::LABEL));
+  EXPECT_FALSE(roleNeedsStates(atspi_role::PASSWORD_TEXT));
+}
+
+TEST(AtspiOffsets, CodePointsBecomeUtf16Units) {
+  const std::u16string text = u"a\U0001F600b\u00E9e\u0301\r\n";  // a 😀 b é e+◌́ CR LF
+  struct Row {
+    const char* name;
+    std::u16string_view text;
+    int64_t codePoints;
+    int64_t expected;
+  } rows[] = {
+      {"start", text, 0, 0},
+      {"before the emoji", text, 1, 1},
+      {"after the emoji counts two units", text, 2, 3},
+      {"precomposed is one unit", text, 4, 5},
+      {"between e and its combining mark", text, 5, 6},
+      {"between cr and lf", text, 7, 8},
+      {"end", text, 8, 9},
+      {"past the end keeps its distance", text, 10, 11},
+      {"negative is the start", text, -1, 0},
+      {"empty text", u"", 3, 3},
+      {"lone high surrogate counts alone",
+       u"\xD83D"
+       u"x",
+       1, 1},
+      {"lone low surrogate counts alone",
+       u"\xDE00"
+       u"x",
+       2, 2},
+      {"pair at the very end", u"\U0001F600", 1, 2},
+  };
+  for (const Row& row : rows)
+    EXPECT_EQ(utf16OffsetFromCodePoints(row.text, row.codePoints), row.expected) << row.name;
+}
+
+}  // namespace
