@@ -41,6 +41,19 @@ TEST(Candidates, TwelveTextsGiveTheTenLongest) {
   }
 }
 
+TEST(Candidates, SortIsStableForManyEqualLengths) {
+  // Enough texts that an unstable sort would move equal lengths (small arrays often stay in order).
+  Texts gathered;
+  for (int i = 0; i < 64; ++i) {
+    gathered.push_back((i % 2 ? "long!" : "tiny") + std::to_string(10 + i));
+  }
+  Texts result = candidates(gathered);
+  ASSERT_EQ(result.size(), 11u);
+  for (size_t i = 1; i < result.size(); ++i) {
+    EXPECT_EQ(result[i], "long!" + std::to_string(10 + 2 * i - 1)) << "entry " << i;
+  }
+}
+
 TEST(Candidates, CombinedTextIsCutToMaxChars) {
   std::string first(MAX_CHARS, 'x');
   Texts gathered{first, "tail text"};
