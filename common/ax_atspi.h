@@ -18,6 +18,10 @@ class AtspiElement : public ElementHandle {
   AtspiElement(AppPtr app, std::string path) : app(std::move(app)), path(std::move(path)) {}
   AppPtr app;  // null for the system-wide element and for an application that was not found
   std::string path;
+  // The role read in step `roleStep`: a walk reads "AXRole" and then "AXValue", which needs the
+  // role again (a password field has no value); one read per step is enough.
+  mutable std::optional<uint32_t> role;
+  mutable int64_t roleStep = 0;
   bool isSystemWide() const { return path.empty(); }
   bool isApplication() const { return path == ROOT_PATH; }
 };

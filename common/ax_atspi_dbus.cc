@@ -1,6 +1,7 @@
 // D-Bus calls and connections bounded in time, over GDBus.
 #include "common/ax_atspi_dbus.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -98,4 +99,71 @@ Connection connectWithTimeout(const std::string& address, bool messageBus, int t
   // The connection must not end the process when the other side goes away.
   g_dbus_connection_set_exit_on_close(pending->connection, FALSE);
   return adoptConnection(std::exchange(pending->connection, nullptr));
+}
+
+namespace {
+
+struct Batch {
+  std::vector<CallResult> results;
+  size_t pending = 0;
+};
+
+struct Slot {
+  std::shared_ptr<Batch> batch;
+  size_t index;
+};
+
+void onReply(GObject* source, GAsyncResult* result, gpointer data) {
+  auto* slot = static_cast<Slot*>(data);
+  GError* raw = nullptr;
+  GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &raw);
+  ErrorPtr error(raw);
+  CallResult& out = slot->batch->results[slot->index];
+  out = reply ? CallResult{Variant(reply), CallError::None}
+              : CallResult{Variant(), classify(error.get())};
+  --slot->batch->pending;
+  delete slot;
+}
+
+}  // namespace
+
+std::vector<CallResult> callBatch(const Destination& to, const char* path, const char* interface,
+                                  const char* method, const std::vector<GVariant*>& argsList,
+                                  const char* replyType, int timeoutMs, size_t window) {
+  std::vector<Variant> owned(argsList.begin(), argsList.end());
+  auto batch = std::make_shared<Batch>();
+  batch->results.assign(owned.size(), CallResult{Variant(), CallError::TimedOut});
+  if (!to.connection || timeoutMs <= 0 || owned.empty() || !g_variant_is_object_path(path))
+    return batch->results;
+  GMainContext* context = g_main_context_new();
+  g_main_context_push_thread_default(context);
+  GCancellable* cancellable = g_cancellable_new();
+  bool expired = false;
+  GSource* timer = g_timeout_source_new(static_cast<guint>(timeoutMs));
+  g_source_set_callback(timer, onDeadline, &expired, nullptr);
+  g_source_attach(timer, context);
+  size_t next = 0;
+  while (!expired && (next < owned.size() || batch->pending > 0)) {
+    while (next < owned.size() && batch->pending < std::max<size_t>(window, 1)) {
+      ++batch->pending;
+      g_dbus_connection_call(
+          to.connection, to.busName.empty() ? nullptr : to.busName.c_str(), path, interface, method,
+          owned[next].get(), replyType ? G_VARIANT_TYPE(replyType) : nullptr,
+          G_DBUS_CALL_FLAGS_NO_AUTO_START, timeoutMs, cancellable, onReply, new Slot{batch, next});
+      ++next;
+    }
+    g_main_context_iteration(context, TRUE);
+  }
+  // Calls still out are cancelled; their callbacks run here and mark nothing, the slots having
+  // been filled with a timeout already.
+  g_cancellable_cancel(cancellable);
+  while (batch->pending > 0) g_main_context_iteration(context, TRUE);
+  for (size_t i = 0; i < batch->results.size() && expired; ++i)
+    if (!batch->results[i].ok()) batch->results[i].error = CallError::TimedOut;
+  g_source_destroy(timer);
+  g_source_unref(timer);
+  g_object_unref(cancellable);
+  g_main_context_pop_thread_default(context);
+  g_main_context_unref(context);
+  return batch->results;
 }

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 // A GVariant reference, sunk on adoption so floating and full references are both owned.
 class Variant {
@@ -74,3 +75,10 @@ CallResult getProperty(const Destination& to, const char* path, const char* inte
 // accepts but never answers would block GLib's synchronous constructor for ever, so this runs the
 // asynchronous one on a private main context and cancels it at the deadline.
 Connection connectWithTimeout(const std::string& address, bool messageBus, int timeoutMs);
+
+// The same method with each of `argsList` (consumed), pipelined: up to `window` calls are in
+// flight at once, so a batch costs about one round trip per `window` calls instead of one per
+// call. Results come in the order of `argsList`; all of them end by `timeoutMs` from the start.
+std::vector<CallResult> callBatch(const Destination& to, const char* path, const char* interface,
+                                  const char* method, const std::vector<GVariant*>& argsList,
+                                  const char* replyType, int timeoutMs, size_t window);

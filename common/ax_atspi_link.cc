@@ -124,6 +124,32 @@ CallResult AtspiLink::call(const AppPtr& app, const std::string& path, const cha
   return r;
 }
 
+std::vector<CallResult> AtspiLink::callEach(const AppPtr& app, const std::string& path,
+                                            const char* interface, const char* method,
+                                            const std::vector<GVariant*>& argsList,
+                                            const char* replyType) {
+  std::vector<CallResult> out;
+  out.reserve(argsList.size());
+  for (size_t begin = 0; begin < argsList.size(); begin += PIPELINE_CHUNK) {
+    std::vector<GVariant*> chunk(argsList.begin() + static_cast<ptrdiff_t>(begin),
+                                 argsList.begin() + static_cast<ptrdiff_t>(std::min(
+                                                        argsList.size(), begin + PIPELINE_CHUNK)));
+    int budget = std::min(CALL_TIMEOUT_MS, remainingMs());
+    if (!app || app->timedOutIn == step_ || budget <= 0) {
+      for (GVariant* args : chunk) Variant consumed(args);
+      out.resize(out.size() + chunk.size(), CallResult{Variant(), CallError::TimedOut});
+      continue;
+    }
+    std::vector<CallResult> got = callBatch(app->destination(), path.c_str(), interface, method,
+                                            chunk, replyType, budget, PIPELINE_WINDOW);
+    for (CallResult& r : got) {
+      if (r.error == CallError::TimedOut) app->timedOutIn = step_;
+      out.push_back(std::move(r));
+    }
+  }
+  return out;
+}
+
 CallResult AtspiLink::property(const AppPtr& app, const std::string& path, const char* interface,
                                const char* name) {
   CallResult r = call(app, path, "org.freedesktop.DBus.Properties", "Get",

@@ -155,6 +155,11 @@ class Fixture:
             except subprocess.TimeoutExpired:
                 self.proc.kill()
                 self.proc.wait()
+        for stream in (self.proc.stdout, self.proc.stderr):
+            try:
+                stream.close()
+            except (OSError, ValueError):
+                pass  # the reader thread may be closing it at the same moment
 
 
 class SilentBus:
