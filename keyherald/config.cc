@@ -21,25 +21,39 @@ std::string unknownKey(std::string_view role, const std::string& name, std::stri
   return line;
 }
 
-// One optional key: switched off by "none", by a name that equals an earlier one, or by an unknown
-// name; otherwise its channel is appended.
-void addOptionalKey(Config& config, const std::string& name,
-                    const std::vector<const std::string*>& earlier, std::string_view collision,
-                    std::string_view role, std::string_view effect, const char* downMsg,
-                    const char* upMsg, int errFd) {
+// What an optional key's diagnostics and lines say.
+struct OptionalKey {
+  std::string_view role;       // in "unknown <role> key '<name>'"
+  std::string_view collision;  // the line's start when the name equals an earlier one
+  std::string_view effect;     // after the dash in both lines
+  const char* downMsg;
+  const char* upMsg;
+};
+
+constexpr OptionalKey COMMAND_KEY{"command", "command key equals dictate key",
+                                  "Command Mode disabled", "CMD_DOWN", "CMD_UP"};
+constexpr OptionalKey EDIT_KEY{"edit", "edit key collides with another key", "Edit Mode disabled",
+                               "EDIT_DOWN", "EDIT_UP"};
+constexpr OptionalKey AGENT_KEY{"hands-free", "hands-free key collides with another key",
+                                "hands-free disabled", "AGENT_DOWN", "AGENT_UP"};
+
+// Switched off by "none", by a name that equals an earlier one, or by an unknown name; otherwise
+// its channel is appended.
+void addOptionalKey(Config& config, const OptionalKey& key, const std::string& name,
+                    const std::vector<const std::string*>& earlier, int errFd) {
   if (name == NONE) return;
   for (const std::string* other : earlier) {
     if (name == *other) {
-      note(std::string(collision).append(DASH).append(effect), errFd);
+      note(std::string(key.collision).append(DASH).append(key.effect), errFd);
       return;
     }
   }
   std::optional<Trigger> trigger = triggerFor(name);
   if (!trigger) {
-    note(unknownKey(role, name, effect), errFd);
+    note(unknownKey(key.role, name, key.effect), errFd);
     return;
   }
-  config.channels.emplace_back(*trigger, downMsg, upMsg);
+  config.channels.emplace_back(*trigger, key.downMsg, key.upMsg);
 }
 
 }  // namespace
@@ -60,14 +74,10 @@ Config buildChannels(const std::vector<std::string>& arguments, int errFd) {
 
   // Collisions are judged on the names, never on what they resolved to: a name equal to an earlier
   // one collides even when that earlier key was itself switched off.
-  addOptionalKey(config, config.commandId, {&config.dictateId}, "command key equals dictate key",
-                 "command", "Command Mode disabled", "CMD_DOWN", "CMD_UP", errFd);
-  addOptionalKey(config, config.editId, {&config.dictateId, &config.commandId},
-                 "edit key collides with another key", "edit", "Edit Mode disabled", "EDIT_DOWN",
-                 "EDIT_UP", errFd);
-  addOptionalKey(config, config.agentId, {&config.dictateId, &config.commandId, &config.editId},
-                 "hands-free key collides with another key", "hands-free", "hands-free disabled",
-                 "AGENT_DOWN", "AGENT_UP", errFd);
+  addOptionalKey(config, COMMAND_KEY, config.commandId, {&config.dictateId}, errFd);
+  addOptionalKey(config, EDIT_KEY, config.editId, {&config.dictateId, &config.commandId}, errFd);
+  addOptionalKey(config, AGENT_KEY, config.agentId,
+                 {&config.dictateId, &config.commandId, &config.editId}, errFd);
 
   for (const Channel& channel : config.channels) {
     if (channel.trigger().kind == Trigger::Kind::functionKey) config.needsKeyMonitor = true;

@@ -92,19 +92,6 @@ TEST(BuildChannels, FollowsTheTableOfCases) {
        {{"FN_DOWN", FN}, {"EDIT_DOWN", Trigger::functionKey(107)}},
        true,
        "hands-free key collides with another key " + DASH + " hands-free disabled\n"},
-      {"hands-free collides with a none command",
-       {"fn", "none", "f15", "none"},
-       {{"FN_DOWN", FN}, {"EDIT_DOWN", Trigger::functionKey(113)}},
-       true,
-       ""},
-      {"hands-free on f19",
-       {"right_shift", "left_opt", "left_ctrl", "f19"},
-       {{"FN_DOWN", Trigger::modifier(0x20000, 60, 0x4)},
-        {"CMD_DOWN", Trigger::modifier(0x80000, 58, 0x20)},
-        {"EDIT_DOWN", Trigger::modifier(0x40000, 59, 0x1)},
-        {"AGENT_DOWN", Trigger::functionKey(80)}},
-       true,
-       ""},
   };
   for (const auto& row : rows) {
     std::vector<std::string> args{"/usr/bin/keyherald"};
@@ -120,16 +107,6 @@ TEST(BuildChannels, FollowsTheTableOfCases) {
       EXPECT_FALSE(config.channels[i].isDown()) << row.name;
     }
   }
-}
-
-TEST(BuildChannels, KeepsTheNamesAsGiven) {
-  CapturedFd err;
-  Config config = buildChannels({"keyherald", "bogus", "", "right_ctrl"}, err.fd());
-  EXPECT_EQ(config.dictateId, "bogus");
-  EXPECT_EQ(config.commandId, "");
-  EXPECT_EQ(config.editId, "right_ctrl");
-  EXPECT_EQ(config.agentId, "none");
-  EXPECT_EQ(config.channels.back().upMsg(), "EDIT_UP");
 }
 
 TEST(TriggerFor, KnowsExactlyTheTable) {
