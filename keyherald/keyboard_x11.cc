@@ -82,6 +82,11 @@ class X11Keyboard : public Keyboard {
     XSetErrorHandler(ignoreProtocolError);
     XSetIOErrorHandler(quietIoError);
   }
+  // Closed first: closing a connection the server dropped ends in the exit handler, which writes
+  // to this object.
+  ~X11Keyboard() override { display_.reset(); }
+  X11Keyboard(const X11Keyboard&) = delete;
+  X11Keyboard& operator=(const X11Keyboard&) = delete;
 
   bool isTrusted() override {
     if (!display_) openDisplay();
