@@ -47,7 +47,10 @@ class AtspiAccessibility : public Accessibility {
   std::vector<AppPtr> applications();
   std::optional<std::string> activeWindow(const AppPtr& app);
   Element focusedIn(const AppPtr& app, const std::string& windowPath);
-  Element searchFocused(const AppPtr& app, const std::string& root);
+  // Depth-first search for the FOCUSED state below `root`. With `handOver`, it stops after
+  // LOCAL_SEARCH_NODES elements and skips big containers, listing what it did not search there.
+  Element searchFocused(const AppPtr& app, const std::string& root, int& visited,
+                        std::vector<std::string>* handOver);
   Element focusedElement(const AtspiElement& element);
   std::optional<int32_t> pidOf(const std::string& busName);
 
@@ -57,6 +60,7 @@ class AtspiAccessibility : public Accessibility {
   std::optional<int32_t> childCount(const AppPtr& app, const std::string& path);
   Element childAt(const AppPtr& app, const std::string& path, int32_t index);
   std::vector<Element> children(const AppPtr& app, const std::string& path);
+  std::vector<Element> childrenOf(const AppPtr& app, const std::string& path, int32_t count);
   std::optional<std::string> text(const AtspiElement& e);
   std::optional<AttrValue> selectedRange(const AtspiElement& e);
   Element elementFromReference(const AppPtr& from, const Variant& reference);

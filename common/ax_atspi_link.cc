@@ -134,7 +134,8 @@ std::vector<CallResult> AtspiLink::callEach(const AppPtr& app, const std::string
     std::vector<GVariant*> chunk(argsList.begin() + static_cast<ptrdiff_t>(begin),
                                  argsList.begin() + static_cast<ptrdiff_t>(std::min(
                                                         argsList.size(), begin + PIPELINE_CHUNK)));
-    int budget = std::min(CALL_TIMEOUT_MS, remainingMs());
+    int budget = std::min(CALL_TIMEOUT_MS + PIPELINE_MS_PER_CALL * static_cast<int>(chunk.size()),
+                          remainingMs());
     if (!app || app->timedOutIn == step_ || budget <= 0) {
       for (GVariant* args : chunk) Variant consumed(args);
       out.resize(out.size() + chunk.size(), CallResult{Variant(), CallError::TimedOut});

@@ -93,6 +93,17 @@ class LiveSession(unittest.TestCase):
             out, _ = probe(self.session, "focus")
         self.assertEqual((out["role"], out["value"], out["range"]), ("AXTextField", "single line", [6, 0]))
 
+    def test_focus_inside_a_crowded_container(self):
+        # A box of more than 64 children is searched by the application (Collection), not read here.
+        crowd = [{"type": "label", "text": "Row %d" % i} for i in range(150)]
+        crowd.insert(120, {"type": "entry", "id": "deep", "text": "deep " + EMOJI + " field"})
+        desc = {"name": "crowd", "root": {"type": "box", "children": [
+            {"type": "button", "label": "First"}, {"type": "box", "children": crowd}]},
+            "focus": "deep", "selection": [5, 7]}
+        with Fixture(self.session, desc):
+            out, _ = probe(self.session, "focus")
+        self.assertEqual((out["role"], out["value"], out["range"]), ("AXTextField", "deep " + EMOJI + " field", [5, 3]))
+
     def test_password_entry_yields_no_text_and_no_range(self):
         with self.fixture(focus="secret", caret=3):
             out, result = probe(self.session, "focus")
