@@ -45,6 +45,9 @@ class HeadlessSession:
         env["XDG_RUNTIME_DIR"] = self._runtime
         env["NO_AT_BRIDGE"] = "0"
         env["GTK_A11Y"] = "atspi"
+        # The bus launcher keeps org.a11y.Status IsEnabled in GSettings: a memory backend keeps a
+        # test's trust request out of the user's own settings (dconf).
+        env["GSETTINGS_BACKEND"] = "memory"
 
         # Xvfb picks a free display and prints its number when it is ready.
         rfd, wfd = os.pipe()

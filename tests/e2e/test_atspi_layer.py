@@ -4,7 +4,7 @@ Each case runs axprobe (tests/axprobe.cc), which calls the layer the way the too
 JSON; the fixture's window content is chosen per case.
 """
 import json
-import os
+import subprocess
 import sys
 import time
 import unittest
@@ -164,6 +164,20 @@ class LiveSession(unittest.TestCase):
 
 
 class NoAccessibilityBus(unittest.TestCase):
+    def test_request_trust_enables_the_accessibility_status(self):
+        def enabled(env):
+            return subprocess.run(
+                ["gdbus", "call", "--session", "-d", "org.a11y.Bus", "-o", "/org/a11y/bus", "-m",
+                 "org.freedesktop.DBus.Properties.Get", "org.a11y.Status", "IsEnabled"],
+                env=env, capture_output=True, text=True, timeout=30).stdout.strip()
+
+        # Each session keeps its settings in memory, so this starts from "disabled".
+        with HeadlessSession(a11y=False) as session:
+            self.assertEqual(enabled(session.env), "(<false>,)")
+            out, _ = probe(session, "request-trust")
+            self.assertTrue(out["requested"])
+            self.assertEqual(enabled(session.env), "(<true>,)")
+
     def test_untrusted_within_100ms_when_the_bus_is_missing(self):
         with HeadlessSession(a11y=False) as session:
             for variable in ("DBUS_SESSION_BUS_ADDRESS", "AT_SPI_BUS_ADDRESS"):
