@@ -10,6 +10,7 @@
 
 #include "common/host_bundle.h"
 #include "common/output.h"
+#include "fieldpeek/poll_line.h"
 #include "testing/capture.h"
 #include "testing/fake_ax.h"
 
@@ -177,6 +178,13 @@ TEST(PollLoop, UnpairedSurrogateIsWrittenAsReplacement) {
             "{\"role\":\"AXTextArea\",\"texts\":[\"ab\xEF\xBF\xBD"
             "cd\"]}\n");
   EXPECT_EQ(h.err.contents(), "fieldpeek: done polls=1 withText=1\n");
+}
+
+TEST(PollLine, SerialisationFailureIsAValueNotAnException) {
+  // Invalid UTF-8 cannot come from the platform (texts pass through utf8FromUtf16), but a line
+  // that cannot be written must be dropped, never thrown across the loop.
+  EXPECT_EQ(pollLine(Reading{"AXTextArea", {"bad \xFF byte"}}), std::nullopt);
+  EXPECT_EQ(pollLine(Reading{"?", {}}), "{\"role\":\"?\",\"texts\":[]}\n");
 }
 
 TEST(PollLoop, ClosedOutputEndsTheRunWithTheDoneLine) {

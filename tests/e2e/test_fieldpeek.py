@@ -136,7 +136,8 @@ class FieldpeekTest(unittest.TestCase):
                 app.thaw()
         # The deadline, one pause and the platform's call timeouts; generous for a loaded machine.
         self.assertLess(result.seconds, 3.0 + 0.3 + 15.0, result)
-        self.assertGreaterEqual(len(lines), 1, result)
+        # A frozen application costs at most one call timeout per poll, so the run keeps polling.
+        self.assertGreaterEqual(len(lines), 2, result)
         for line in lines:
             self.assertNotEqual(line["texts"], ["frozen"], result)
         print("\nfieldpeek 300 3000 against a frozen application: %d polls in %.2f s"
