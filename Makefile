@@ -26,11 +26,12 @@ build: deps $(BUILD)/CMakeCache.txt
 build-asan: deps $(ASAN_BUILD)/CMakeCache.txt
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 
-# The sanitizer build's unit tests first, then the full suite (unit, end-to-end, format, macOS
-# type-check) of the normal build, whose ctest summary is the last line.
+# The sanitizer build's unit tests and a short fuzz pass first, then the full suite (unit,
+# end-to-end, format, macOS type-check) of the normal build, whose ctest summary is the last line.
 test: build build-asan
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --test-dir $(ASAN_BUILD) -L unit --output-on-failure -j $(JOBS)
+	scripts/fuzz $${FUZZ_SECONDS:-30}
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 demo: build
