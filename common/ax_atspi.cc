@@ -36,6 +36,7 @@ void AtspiAccessibility::requestTrust() {
 
 void AtspiAccessibility::beginStep() {
   link_.beginStep();
+  lookahead_.clear();
 }
 
 void AtspiAccessibility::setBoolAttribute(const Element&, std::string_view, bool) {
@@ -61,11 +62,11 @@ std::optional<StateSet> AtspiAccessibility::states(const AppPtr& app, const std:
 }
 
 std::optional<uint32_t> AtspiAccessibility::role(const AtspiElement& e) {
-  if (e.roleStep == link_.step() && e.role) return e.role;
-  e.role =
+  AtspiElement::Cache& cache = e.cacheIn(link_.step());
+  if (cache.role) return cache.role;
+  cache.role =
       scalar<uint32_t>(link_.call(e.app, e.path, ACCESSIBLE, "GetRole", nullptr, "(u)"), "(u)");
-  e.roleStep = link_.step();
-  return e.role;
+  return cache.role;
 }
 
 std::optional<int32_t> AtspiAccessibility::childCount(const AppPtr& app, const std::string& path) {
@@ -122,6 +123,7 @@ std::optional<std::string> AtspiAccessibility::text(const AtspiElement& e) {
   // A password field shows bullets: never hand them out as its text.
   auto r = role(e);
   if (!r || *r == atspi_role::PASSWORD_TEXT) return std::nullopt;
+  if (const auto& fetched = e.cacheIn(link_.step()).text) return fetched;
   CallResult t = link_.call(e.app, e.path, TEXT, "GetText", g_variant_new("(ii)", 0, -1), "(s)");
   if (!t.ok()) return std::nullopt;
   const char* s = nullptr;
@@ -167,12 +169,14 @@ std::optional<AttrValue> AtspiAccessibility::copyAttribute(const Element& elemen
     return AttrValue{Element(std::make_shared<AtspiElement>(app))};
   }
   if (!e->app) return std::nullopt;
+  readAhead(*e);
   if (name == "AXRole") {
     auto r = role(*e);
     if (!r) return std::nullopt;
     StateSet s = 0;
     if (roleNeedsStates(*r)) {
-      auto read = states(e->app, e->path);
+      auto read = e->cacheIn(link_.step()).states;
+      if (!read) read = states(e->app, e->path);
       if (!read) return std::nullopt;
       s = *read;
     }
@@ -191,7 +195,9 @@ std::optional<AttrValue> AtspiAccessibility::copyAttribute(const Element& elemen
   }
   if (name == "AXChildren" || (name == "AXWindows" && e->isApplication())) {
     AttrValue::List list;
-    for (Element& child : children(e->app, e->path)) list.push_back(AttrValue{std::move(child)});
+    auto count = e->cacheIn(link_.step()).childCount;
+    for (Element& child : count ? childrenOf(e->app, e->path, *count) : children(e->app, e->path))
+      list.push_back(AttrValue{std::move(child)});
     return AttrValue{std::move(list)};
   }
   if (name == "AXFocusedWindow" && e->isApplication()) {

@@ -9,6 +9,7 @@
 
 #include "common/ax.h"
 #include "common/ax_atspi_link.h"
+#include "common/ax_atspi_lookahead.h"
 #include "common/ax_atspi_roles.h"
 
 // An element: one object of one application (the application itself at ROOT_PATH), or the
@@ -18,10 +19,25 @@ class AtspiElement : public ElementHandle {
   AtspiElement(AppPtr app, std::string path) : app(std::move(app)), path(std::move(path)) {}
   AppPtr app;  // null for the system-wide element and for an application that was not found
   std::string path;
-  // The role read in step `roleStep`: a walk reads "AXRole" and then "AXValue", which needs the
-  // role again (a password field has no value); one read per step is enough.
-  mutable std::optional<uint32_t> role;
-  mutable int64_t roleStep = 0;
+  // Answers of the element's reads in step `step`, each exactly what its plain read returned:
+  // the role (a walk reads "AXRole" and then "AXValue", which needs the role again, since a
+  // password field has no value), and what a prefetch fetched ahead of the walk. Values of an
+  // earlier step are never used.
+  struct Cache {
+    int64_t step = 0;
+    std::optional<uint32_t> role;
+    std::optional<StateSet> states;
+    std::optional<std::string> text;
+    std::optional<int32_t> childCount;
+  };
+  mutable Cache cache;
+  Cache& cacheIn(int64_t step) const {
+    if (cache.step != step) {
+      cache = Cache();
+      cache.step = step;
+    }
+    return cache;
+  }
   bool isSystemWide() const { return path.empty(); }
   bool isApplication() const { return path == ROOT_PATH; }
 };
@@ -36,6 +52,9 @@ class AtspiAccessibility : public Accessibility {
   std::optional<AttrValue> copyAttribute(const Element& element, std::string_view name) override;
   void setBoolAttribute(const Element& element, std::string_view name, bool value) override;
   void beginStep() override;
+  // Remembers the hinted elements; their reads are then fetched in pipelined batches as the walk
+  // reaches them (ax_atspi_prefetch.cc).
+  void prefetch(const PrefetchHint& hint) override;
 
  private:
   struct Frontmost {
@@ -65,6 +84,11 @@ class AtspiAccessibility : public Accessibility {
   std::optional<AttrValue> selectedRange(const AtspiElement& e);
   Element elementFromReference(const AppPtr& from, const Variant& reference);
 
+  // Fetching ahead (ax_atspi_prefetch.cc): before `e` is first read, its batch is fetched.
+  void readAhead(const AtspiElement& e);
+  void fetchBatch(const Lookahead::Batch& batch);
+
   AtspiLink link_;
+  Lookahead lookahead_;
   std::optional<Frontmost> lastFrontmost_;  // answers applicationElement(pid) without a scan
 };

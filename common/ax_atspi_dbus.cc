@@ -127,14 +127,14 @@ void onReply(GObject* source, GAsyncResult* result, gpointer data) {
 
 }  // namespace
 
-std::vector<CallResult> callBatch(const Destination& to, const char* path, const char* interface,
-                                  const char* method, const std::vector<GVariant*>& argsList,
-                                  const char* replyType, int timeoutMs, size_t window) {
-  std::vector<Variant> owned(argsList.begin(), argsList.end());
+std::vector<CallResult> callMany(const Destination& to, const std::vector<MethodCall>& calls,
+                                 int timeoutMs, size_t window) {
+  std::vector<Variant> owned;
+  owned.reserve(calls.size());
+  for (const MethodCall& c : calls) owned.emplace_back(c.args);
   auto batch = std::make_shared<Batch>();
-  batch->results.assign(owned.size(), CallResult{Variant(), CallError::TimedOut});
-  if (!to.connection || timeoutMs <= 0 || owned.empty() || !g_variant_is_object_path(path))
-    return batch->results;
+  batch->results.assign(calls.size(), CallResult{Variant(), CallError::TimedOut});
+  if (!to.connection || timeoutMs <= 0 || calls.empty()) return batch->results;
   GMainContext* context = g_main_context_new();
   g_main_context_push_thread_default(context);
   GCancellable* cancellable = g_cancellable_new();
@@ -143,16 +143,22 @@ std::vector<CallResult> callBatch(const Destination& to, const char* path, const
   g_source_set_callback(timer, onDeadline, &expired, nullptr);
   g_source_attach(timer, context);
   size_t next = 0;
-  while (!expired && (next < owned.size() || batch->pending > 0)) {
-    while (next < owned.size() && batch->pending < std::max<size_t>(window, 1)) {
+  while (!expired && (next < calls.size() || batch->pending > 0)) {
+    while (next < calls.size() && batch->pending < std::max<size_t>(window, 1)) {
+      const MethodCall& c = calls[next];
+      if (!g_variant_is_object_path(c.path.c_str())) {
+        batch->results[next++].error = CallError::Failed;
+        continue;
+      }
       ++batch->pending;
-      g_dbus_connection_call(
-          to.connection, to.busName.empty() ? nullptr : to.busName.c_str(), path, interface, method,
-          owned[next].get(), replyType ? G_VARIANT_TYPE(replyType) : nullptr,
-          G_DBUS_CALL_FLAGS_NO_AUTO_START, timeoutMs, cancellable, onReply, new Slot{batch, next});
+      g_dbus_connection_call(to.connection, to.busName.empty() ? nullptr : to.busName.c_str(),
+                             c.path.c_str(), c.interface, c.method, owned[next].get(),
+                             c.replyType ? G_VARIANT_TYPE(c.replyType) : nullptr,
+                             G_DBUS_CALL_FLAGS_NO_AUTO_START, timeoutMs, cancellable, onReply,
+                             new Slot{batch, next});
       ++next;
     }
-    g_main_context_iteration(context, TRUE);
+    if (batch->pending > 0) g_main_context_iteration(context, TRUE);
   }
   // Calls still out are cancelled; their callbacks run here and mark nothing, the slots having
   // been filled with a timeout already.
@@ -166,4 +172,13 @@ std::vector<CallResult> callBatch(const Destination& to, const char* path, const
   g_main_context_pop_thread_default(context);
   g_main_context_unref(context);
   return batch->results;
+}
+
+std::vector<CallResult> callBatch(const Destination& to, const char* path, const char* interface,
+                                  const char* method, const std::vector<GVariant*>& argsList,
+                                  const char* replyType, int timeoutMs, size_t window) {
+  std::vector<MethodCall> calls;
+  calls.reserve(argsList.size());
+  for (GVariant* args : argsList) calls.push_back({path, interface, method, args, replyType});
+  return callMany(to, calls, timeoutMs, window);
 }

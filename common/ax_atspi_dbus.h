@@ -76,6 +76,21 @@ CallResult getProperty(const Destination& to, const char* path, const char* inte
 // asynchronous one on a private main context and cancels it at the deadline.
 Connection connectWithTimeout(const std::string& address, bool messageBus, int timeoutMs);
 
+// One call of a pipelined batch; `args` may be floating (it is consumed) or null.
+struct MethodCall {
+  std::string path;
+  const char* interface = nullptr;
+  const char* method = nullptr;
+  GVariant* args = nullptr;
+  const char* replyType = nullptr;
+};
+
+// Any calls to one destination, pipelined: up to `window` are in flight at once, so a batch costs
+// about one round trip per `window` calls instead of one per call. Results come in the order of
+// `calls`; all of them end by `timeoutMs` from the start.
+std::vector<CallResult> callMany(const Destination& to, const std::vector<MethodCall>& calls,
+                                 int timeoutMs, size_t window);
+
 // The same method with each of `argsList` (consumed), pipelined: up to `window` calls are in
 // flight at once, so a batch costs about one round trip per `window` calls instead of one per
 // call. Results come in the order of `argsList`; all of them end by `timeoutMs` from the start.

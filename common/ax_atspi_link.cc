@@ -151,6 +151,30 @@ std::vector<CallResult> AtspiLink::callEach(const AppPtr& app, const std::string
   return out;
 }
 
+std::vector<CallResult> AtspiLink::callAhead(const AppPtr& app,
+                                             const std::vector<MethodCall>& calls) {
+  std::vector<CallResult> out;
+  out.reserve(calls.size());
+  for (size_t begin = 0; begin < calls.size(); begin += PIPELINE_CHUNK) {
+    std::vector<MethodCall> chunk(
+        calls.begin() + static_cast<ptrdiff_t>(begin),
+        calls.begin() + static_cast<ptrdiff_t>(std::min(calls.size(), begin + PIPELINE_CHUNK)));
+    int budget = std::min(CALL_TIMEOUT_MS + PIPELINE_MS_PER_CALL * static_cast<int>(chunk.size()),
+                          remainingMs());
+    if (!app || app->timedOutIn == step_ || budget <= 0) {
+      for (const MethodCall& c : chunk) Variant consumed(c.args);
+      out.resize(out.size() + chunk.size(), CallResult{Variant(), CallError::TimedOut});
+      continue;
+    }
+    std::vector<CallResult> got = callMany(app->destination(), chunk, budget, PIPELINE_WINDOW);
+    bool answered = std::any_of(got.begin(), got.end(),
+                                [](const CallResult& r) { return r.error != CallError::TimedOut; });
+    if (!answered) app->timedOutIn = step_;
+    for (CallResult& r : got) out.push_back(std::move(r));
+  }
+  return out;
+}
+
 CallResult AtspiLink::property(const AppPtr& app, const std::string& path, const char* interface,
                                const char* name) {
   CallResult r = call(app, path, "org.freedesktop.DBus.Properties", "Get",

@@ -66,6 +66,10 @@ class AtspiLink {
   std::vector<CallResult> callEach(const AppPtr& app, const std::string& path,
                                    const char* interface, const char* method,
                                    const std::vector<GVariant*>& argsList, const char* replyType);
+  // Calls made ahead of the reads that need them (a prefetch), pipelined in chunks like callEach.
+  // Only a chunk that got no answer at all marks the application as timed out: one that is slow
+  // but answering keeps its plain reads, which then ask again with their own timeout.
+  std::vector<CallResult> callAhead(const AppPtr& app, const std::vector<MethodCall>& calls);
   CallResult property(const AppPtr& app, const std::string& path, const char* interface,
                       const char* name);
 

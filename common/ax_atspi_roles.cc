@@ -64,6 +64,14 @@ std::string_view platformRoleName(uint32_t role, StateSet states) {
   return "AXUnknown";
 }
 
+bool roleBearsText(uint32_t role) {
+  for (StateSet states : {StateSet{0}, ~StateSet{0}}) {
+    std::string_view name = platformRoleName(role, states);
+    if (name != "AXTextArea" && name != "AXTextField" && name != "AXStaticText") return false;
+  }
+  return true;
+}
+
 bool isWindowRole(uint32_t role) {
   return role == atspi_role::FRAME || role == atspi_role::WINDOW || role == atspi_role::DIALOG ||
          role == atspi_role::ALERT;

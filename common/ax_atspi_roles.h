@@ -63,5 +63,9 @@ bool roleNeedsStates(uint32_t role);
 // The platform role name for an AT-SPI role and (where roleNeedsStates) its states.
 std::string_view platformRoleName(uint32_t role, StateSet states);
 
+// True when every name the role can have is a text role ("AXTextArea", "AXTextField",
+// "AXStaticText"): the roles whose value a walk reads.
+bool roleBearsText(uint32_t role);
+
 // A top-level child of an application that counts as a window.
 bool isWindowRole(uint32_t role);

@@ -20,7 +20,7 @@ void hintChildren(Accessibility& ax, const WalkState& state, const AttrValue::Li
   if (childDepth > MAX_DEPTH || state.collectedChars >= MAX_CHARS) return;
   const auto room = static_cast<size_t>(MAX_NODES - state.visited);
   PrefetchHint hint;
-  hint.attributes = {"AXRole", "AXChildren"};
+  hint.attributes = {"AXRole", "AXValue", "AXChildren"};
   for (const auto& child : children) {
     if (hint.elements.size() >= room) break;
     if (const Element* el = child.element()) hint.elements.push_back(*el);

@@ -8,6 +8,9 @@
 //   axprobe windows          focused window, window list, the system-wide focused application
 //   axprobe tree [MAX]       a pre-order walk of the focused window: depth, role, value per element
 //   axprobe count [MAX]      the same walk, counting only (no per-element output)
+//   axprobe tree-ahead [MAX], count-ahead [MAX]   the same walks, hinting each element's children
+//                            to the layer first as the tools' walks do (its answers must not
+//                            change)
 #include <chrono>
 #include <cstdlib>
 #include <string>
@@ -93,25 +96,33 @@ json windows(Accessibility& ax) {
   return out;
 }
 
-void walk(Accessibility& ax, const Element& e, int depth, int max, int& count, json* nodes) {
+void walk(Accessibility& ax, const Element& e, int depth, int max, int& count, json* nodes,
+          bool ahead) {
   if (count >= max || !e) return;
   ++count;
   json role = textOr(ax, e, "AXRole");
   if (nodes) nodes->push_back({{"d", depth}, {"role", role}, {"value", textOr(ax, e, "AXValue")}});
   auto children = attr(ax, e, "AXChildren");
   if (!children || !children->list()) return;
+  if (ahead) {
+    PrefetchHint hint{{}, {"AXRole", "AXValue", "AXChildren"}};
+    for (const AttrValue& c : *children->list())
+      if (c.element() && count + static_cast<int>(hint.elements.size()) < max)
+        hint.elements.push_back(*c.element());
+    ax.prefetch(hint);
+  }
   for (const AttrValue& c : *children->list())
-    if (c.element()) walk(ax, *c.element(), depth + 1, max, count, nodes);
+    if (c.element()) walk(ax, *c.element(), depth + 1, max, count, nodes, ahead);
 }
 
-json tree(Accessibility& ax, int max, bool withNodes) {
+json tree(Accessibility& ax, int max, bool withNodes, bool ahead) {
   json out;
   auto start = Clock::now();
   Element app = frontmostApp(ax, out);
   Element window = elementAttr(ax, app, "AXFocusedWindow");
   json nodes = json::array();
   int count = 0;
-  walk(ax, window, 0, max, count, withNodes ? &nodes : nullptr);
+  walk(ax, window, 0, max, count, withNodes ? &nodes : nullptr, ahead);
   out["count"] = count;
   out["ms"] = msSince(start);
   if (withNodes) out["nodes"] = nodes;
@@ -138,8 +149,10 @@ int main(int argc, char** argv) try {
     out = focus(*ax, number);
   } else if (command == "windows") {
     out = windows(*ax);
-  } else if (command == "tree" || command == "count") {
-    out = tree(*ax, number > 0 ? number : 100000, command == "tree");
+  } else if (command == "tree" || command == "count" || command == "tree-ahead" ||
+             command == "count-ahead") {
+    out = tree(*ax, number > 0 ? number : 100000, command.starts_with("tree"),
+               command.ends_with("-ahead"));
   } else {
     out["error"] = "unknown command";
   }
