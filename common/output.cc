@@ -2,6 +2,7 @@
 // buffer.
 #include "common/output.h"
 
+#include <fcntl.h>
 #include <cerrno>
 #include <csignal>
 
@@ -22,4 +23,18 @@ bool writeRecord(std::string_view bytes, int fd) {
 
 void ignoreBrokenPipe() {
   std::signal(SIGPIPE, SIG_IGN);
+}
+
+void guardStandardStreams() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    int ends[2];
+    if (::pipe(ends) != 0) return;
+    // pipe() takes the lowest free numbers, which may include `fd` itself.
+    const int keep = fd == STDIN_FILENO ? ends[0] : ends[1];
+    if (keep != fd) ::dup2(keep, fd);
+    for (int end : ends) {
+      if (end != fd) ::close(end);
+    }
+  }
 }

@@ -12,3 +12,9 @@ bool writeRecord(std::string_view bytes, int fd = STDOUT_FILENO);
 // A host that closes its end of a pipe must not kill a tool with SIGPIPE: the write fails with
 // EPIPE instead, and the tool ends by its own rules with status 0.
 void ignoreBrokenPipe();
+
+// A tool started with standard input, output or error closed would hand that number to the next
+// descriptor it opens (the X or D-Bus socket) and then write its records into it. Each closed one
+// of the three becomes a pipe whose other end is gone: reads see end of file and writes fail with
+// EPIPE, exactly as when the host has left. Call it first, before anything opens a descriptor.
+void guardStandardStreams();

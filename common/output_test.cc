@@ -58,4 +58,38 @@ TEST(WriteRecord, ClosedReaderIsFalseNotSigpipe) {
   EXPECT_FALSE(writeRecord("x", -1));
 }
 
+TEST(GuardStandardStreams, ClosedStreamsFailLikeAGoneHostAndKeepTheirNumbers) {
+  // In a child: the three streams are the test runner's own.
+  const pid_t child = ::fork();
+  ASSERT_NE(child, -1);
+  if (child == 0) {
+    ::close(STDIN_FILENO);
+    ::close(STDOUT_FILENO);
+    ::close(STDERR_FILENO);
+    ignoreBrokenPipe();
+    guardStandardStreams();
+    int fds[2];
+    char byte;
+    const bool ok = ::pipe(fds) == 0 && fds[0] > STDERR_FILENO && fds[1] > STDERR_FILENO &&
+                    !writeRecord("READY\n", STDOUT_FILENO) && errno == EPIPE &&
+                    !writeRecord("x\n", STDERR_FILENO) && ::read(STDIN_FILENO, &byte, 1) == 0;
+    ::_exit(ok ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+}
+
+TEST(GuardStandardStreams, OpenStreamsAreLeftAlone) {
+  CapturedFd out;
+  const int saved = ::dup(STDOUT_FILENO);
+  ASSERT_NE(::dup2(out.fd(), STDOUT_FILENO), -1);
+  guardStandardStreams();
+  const bool written = writeRecord("kept\n", STDOUT_FILENO);
+  ::dup2(saved, STDOUT_FILENO);
+  ::close(saved);
+  EXPECT_TRUE(written);
+  EXPECT_EQ(out.contents(), "kept\n");
+}
+
 }  // namespace

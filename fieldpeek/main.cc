@@ -27,6 +27,7 @@ void sleepFor(std::chrono::milliseconds pause) {
 int main(int argc, char** argv) {
   std::vector<std::string_view> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
   Settings settings = settingsFromArgs(arguments);
+  guardStandardStreams();
   // A host that closes its end early gets EPIPE, which ends the run with the done line.
   ignoreBrokenPipe();
   auto ax = makePlatformAccessibility();

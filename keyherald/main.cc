@@ -8,6 +8,7 @@
 #include "keyherald/watcher.h"
 
 int main(int argc, char** argv) {
+  guardStandardStreams();
   // A host that closes stdout must not kill us with SIGPIPE: the next line fails and we end.
   ignoreBrokenPipe();
   Herald herald;

@@ -7,6 +7,7 @@
 #include "panescan/scan.h"
 
 int main() try {
+  guardStandardStreams();
   ignoreBrokenPipe();
   auto ax = makePlatformAccessibility();
   if (ax)

@@ -7,6 +7,7 @@
 #include "selprobe/result.h"
 
 int main() try {
+  guardStandardStreams();
   ignoreBrokenPipe();
   auto ax = makePlatformAccessibility();
   emit(ax ? probeSelection(*ax) : fail(REASON_NOT_TRUSTED), STDOUT_FILENO);
