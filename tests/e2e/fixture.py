@@ -23,6 +23,7 @@ WIDGET is one of (each may carry "id"):
   {"type": "box", "vertical": true, "children": [WIDGET, ...]}
   {"type": "scroll", "child": WIDGET}        scrolled window
   {"type": "labels", "count": 4000, "prefix": "Label "}   a vertical box of generated labels
+A "repeat": n next to a "text" shows that text n times over (a huge text without a huge description).
 
 Protocol: prints "ready" on stdout once the window is mapped and active, the focus widget has the
 focus, and the application and its active window are visible on the accessibility bus. On SIGUSR1
@@ -50,15 +51,19 @@ READY_TIMEOUT_S = 60
 ATSPI_STATE_ACTIVE = 1
 
 
+def text_of(desc):
+    return desc.get("text", "") * desc.get("repeat", 1)
+
+
 def build(desc, ids):
     kind = desc.get("type", "box")
     if kind == "textview":
         widget = Gtk.TextView()
-        widget.get_buffer().set_text(desc.get("text", ""))
+        widget.get_buffer().set_text(text_of(desc))
         widget.set_editable(desc.get("editable", True))
     elif kind in ("entry", "password"):
         widget = Gtk.Entry()
-        widget.set_text(desc.get("text", ""))
+        widget.set_text(text_of(desc))
         if kind == "password":
             widget.set_visibility(False)
             widget.set_input_purpose(Gtk.InputPurpose.PASSWORD)
@@ -66,7 +71,7 @@ def build(desc, ids):
         widget = Gtk.SpinButton.new_with_range(0, 1000, 1)
         widget.set_value(desc.get("value", 0))
     elif kind == "label":
-        widget = Gtk.Label(label=desc.get("text", ""))
+        widget = Gtk.Label(label=text_of(desc))
         widget.set_selectable(desc.get("selectable", False))
     elif kind == "button":
         widget = Gtk.Button(label=desc.get("label", "Button"))

@@ -67,11 +67,18 @@ class ToolResult:
             self.returncode, self.seconds, self.timed_out, self.stdout[:400], self.stderr[:400])
 
 
+def tool_command(tool, *args):
+    """The command line that runs `tool` with `args`: TOOLS_WRAPPER, when set, goes in front of it
+    (for instance "valgrind --error-exitcode=99 --leak-check=full"), split on blanks."""
+    path = tool if os.sep in tool else tool_path(tool)
+    wrapper = os.environ.get("TOOLS_WRAPPER", "").split()
+    return [*wrapper, path, *[str(a) for a in args]]
+
+
 def run_tool(session, tool, *args, timeout=60, env=None):
     """Runs a tool (a name in TOOLS_BIN or a path) with `args` inside the session."""
-    path = tool if os.sep in tool else tool_path(tool)
     start = time.monotonic()
-    proc = subprocess.Popen([path, *[str(a) for a in args]], env=env or session.env,
+    proc = subprocess.Popen(tool_command(tool, *args), env=env or session.env,
                             stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     timed_out = False
     try:

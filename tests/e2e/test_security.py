@@ -1,0 +1,206 @@
+"""Security end to end: password fields are never read, no tool opens a file of its own, and
+hostile texts from another application (huge, NULs, control and format characters) leave every
+output valid and bounded.
+"""
+import json
+import os
+import re
+import subprocess
+import tempfile
+import time
+import unittest
+
+from harness import Fixture, HeadlessSession, run_tool, tool_command
+
+TOOL_BOUND_S = 90
+SECRET = "hunter2-Pa55phrase"
+BULLET = "\u25cf"
+PANESCAN_SUMMARY = re.compile(r"^panescan: trusted=true app=(.*) nodes=(\d+) textAreas=(\d+) chars=(\d+)$")
+
+
+def readers():
+    """Every reader with arguments for one short run."""
+    return (("selprobe", ()), ("fieldpeek", ("120", "120")), ("panescan", ()))
+
+
+class PasswordTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.session = HeadlessSession().__enter__()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.session.__exit__(None, None, None)
+
+    def window(self, focus):
+        return {"name": "login",
+                "root": {"type": "box", "children": [
+                    {"type": "label", "text": "Sign in with the password of your account"},
+                    {"type": "entry", "id": "user", "text": "alice@example.org"},
+                    {"type": "password", "id": "pw", "text": SECRET},
+                    {"type": "textview", "id": "notes", "text": "A note beside the form, long enough."}]},
+                "focus": focus, "caret": 3}
+
+    def test_password_text_never_reaches_any_output(self):
+        for focus in ("pw", "notes"):
+            with Fixture(self.session, self.window(focus)):
+                outputs = {tool: run_tool(self.session, tool, *args, timeout=TOOL_BOUND_S)
+                           for tool, args in readers()}
+            for tool, result in outputs.items():
+                with self.subTest(focus=focus, tool=tool):
+                    self.assertFalse(result.timed_out, result)
+                    self.assertEqual(result.returncode, 0, result)
+                    text = (result.stdout + result.stderr).decode("utf-8")
+                    self.assertNotIn(SECRET, text)
+                    self.assertNotIn(BULLET, text)  # GTK's stand-in text is not the value either
+                    self.assertNotIn(SECRET[:4], text)
+            # The tools did read the window: its other texts are there, so the check above bites.
+            panescan = outputs["panescan"].stdout.decode("utf-8")
+            self.assertIn("Sign in with the password of your account", panescan)
+            self.assertIn("A note beside the form, long enough.", panescan)
+            selprobe = json.loads(outputs["selprobe"].stdout)
+            if focus == "pw":
+                self.assertEqual(selprobe, {"ok": False, "reason": "no-value"})
+                # fieldpeek falls back to the window's texts, never to the field's own.
+                poll = json.loads(outputs["fieldpeek"].stdout)
+                self.assertEqual(poll["role"], "AXTextField")
+                self.assertIn("Sign in with the password of your account", poll["texts"][0])
+            else:
+                self.assertEqual(selprobe["before"], "A n")
+
+
+# What the platform's libraries open on their own: the dynamic loader and the libraries,
+# libselinux's probe (pulled in by GIO), Xlib's authority file. Sockets: the X server, the session
+# bus, the accessibility bus and an application's own accessibility socket.
+PLATFORM_PATHS = re.compile(r"^(/etc/ld\.so\.(cache|preload)|/(usr/)?lib(32|64|x32)?/.*|/proc/filesystems"
+                            r"|/etc/selinux/config|/selinux|/sys/fs/selinux|.*/\.Xauthority"
+                            r"|@?/tmp/\.X11-unix/X\d+|/tmp/dbus-\w+|.*/at-spi/bus(_\d+)?|.*/at-spi2-\w+/socket"
+                            r"|/tmp/headless-\w+/.*)$")
+PATH_CALL = re.compile(r'^\d+\s+(\w+)\((?:AT_FDCWD, |\d+, )?"([^"]*)"')
+SOCKET_CALL = re.compile(r'^\d+\s+connect\(\d+, \{sa_family=AF_UNIX, sun_path=(@?)"([^"]*)"')
+
+
+def opened_paths(log):
+    paths = set()
+    for line in log.splitlines():
+        match = SOCKET_CALL.match(line)
+        if match:
+            paths.add(match.group(1) + match.group(2))
+            continue
+        match = PATH_CALL.match(line)
+        if match and match.group(1) != "execve" and match.group(2):
+            paths.add(match.group(2))
+    return paths
+
+
+class OwnFilesTest(unittest.TestCase):
+    """strace lists every path each tool touches: only the platform's may appear."""
+
+    def traced(self, session, tool, args, stop_after=None):
+        with tempfile.NamedTemporaryFile("r", suffix=".strace") as log:
+            command = ["strace", "-f", "-qq", "-e", "trace=%file,connect", "-o", log.name,
+                       *tool_command(tool, *args)]
+            proc = subprocess.Popen(command, env=session.env, stdin=subprocess.DEVNULL,
+                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            if stop_after is not None:
+                # keyherald: let it reach READY, then end it as the host does, with SIGTERM.
+                self.assertEqual(proc.stdout.readline(), b"READY\n")
+                time.sleep(stop_after)
+                tool_pid = int(re.match(r"^(\d+)", log.read()).group(1))
+                os.kill(tool_pid, 15)
+            proc.communicate(timeout=TOOL_BOUND_S)
+            log.seek(0)
+            return opened_paths(log.read())
+
+    @unittest.skipUnless(os.path.exists("/usr/bin/strace"), "strace is not installed")
+    def test_every_path_a_tool_touches_belongs_to_the_platform(self):
+        with HeadlessSession() as session:
+            desc = {"root": {"type": "box", "children": [{"type": "entry", "id": "e", "text": "hello there"}]},
+                    "focus": "e"}
+            with Fixture(session, desc):
+                seen = {tool: self.traced(session, tool, args) for tool, args in readers()}
+                seen["keyherald"] = self.traced(session, "keyherald", (), stop_after=0.5)
+        for tool, paths in seen.items():
+            with self.subTest(tool=tool):
+                self.assertTrue(paths, "strace saw nothing: the check would be empty")
+                own = sorted(p for p in paths if not PLATFORM_PATHS.match(p))
+                self.assertEqual(own, [], "%s touched paths of its own" % tool)
+                print("\n%s touches: %s" % (tool, ", ".join(sorted(p for p in paths if "/lib/" not in p))))
+
+
+# Each of these is one grapheme cluster per code point, so Python's len() counts characters here.
+# NUL is left out: GTK cuts a text at its first NUL.
+HOSTILE_PIECE = ("plain \x01\x02\x1b[31m \x7f \u202etxet desrever\u202c \u200b\ufeff \U0001F600 "
+                 "\u0085 \u2028 \ufffd \x0b\x0c end\n")
+# Over 10 MB of UTF-8 in one text view.
+HOSTILE_REPEAT = 10 * 1024 * 1024 // len(HOSTILE_PIECE.encode("utf-8")) + 1
+
+
+class HostileTextTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.session = HeadlessSession().__enter__()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.session.__exit__(None, None, None)
+
+    def test_huge_texts_full_of_control_characters(self):
+        # A large text the layer reads within its call timeout, and one over 10 MB, which a
+        # timeout may turn into no value: either way the output is valid and within its limits.
+        for repeat in (4000, HOSTILE_REPEAT):
+            with self.subTest(repeat=repeat):
+                self.check_readers_over(repeat)
+
+    def check_readers_over(self, repeat):
+        size = len(HOSTILE_PIECE) * repeat
+        desc = {"root": {"type": "box", "children": [
+                    {"type": "label", "text": HOSTILE_PIECE * 3},
+                    {"type": "scroll", "child": {"type": "textview", "id": "t", "text": HOSTILE_PIECE,
+                                                 "repeat": repeat}}]},
+                "focus": "t", "selection": [size // 2, size // 2 + 30000]}
+        with Fixture(self.session, desc) as app:
+            # GTK lays a huge text out after the window shows; read once its main loop runs again.
+            app.longest_gap_ms(timeout=TOOL_BOUND_S)
+            results = {tool: run_tool(self.session, tool, *args, timeout=TOOL_BOUND_S)
+                       for tool, args in readers()}
+        for tool, result in results.items():
+            self.assertFalse(result.timed_out, result)
+            self.assertEqual(result.returncode, 0, result)
+            out = result.stdout.decode("utf-8")  # raises on invalid UTF-8
+            err = result.stderr.decode("utf-8")
+            print("\n%s over a %d-character text: %d bytes out in %.2f s, %r"
+                  % (tool, size, len(result.stdout), result.seconds, (out[:40], err[-80:])))
+            if tool == "selprobe":
+                obj = json.loads(out)
+                if obj["ok"]:
+                    self.assertEqual(len(obj["before"]), 600)
+                    self.assertEqual(len(obj["selected"]), 20000)
+                    self.assertEqual(len(obj["after"]), 600)
+                    self.assertIs(obj["truncated"], True)
+                    self.assertIn(obj["selected"][:40], HOSTILE_PIECE * 2)
+                    self.assertIn(obj["after"][:40], HOSTILE_PIECE * 2)
+                else:
+                    # A busy application may miss a call timeout at any of the steps.
+                    self.assertEqual(set(obj), {"ok", "reason"})
+                    self.assertIn(obj["reason"], ("no-value", "no-focused-element", "no-frontmost"))
+            elif tool == "fieldpeek":
+                # Only a line feed ends a line: U+2028 and U+0085 may stand unescaped in JSON.
+                lines = out.split("\n")
+                self.assertEqual((len(lines), lines[-1]), (2, ""))
+                poll = json.loads(lines[0])
+                self.assertIn(poll["role"], ("AXTextArea", "no-frontmost", "?"))
+                self.assertLessEqual(len(poll["texts"]), 11)
+                for text in poll["texts"]:
+                    self.assertLessEqual(len(text), 20000)
+                if poll["texts"]:
+                    self.assertEqual(poll["texts"], [(HOSTILE_PIECE * repeat)[:20000]])
+            else:
+                summary = PANESCAN_SUMMARY.match(err.splitlines()[-1])
+                self.assertTrue(summary, err)
+                self.assertLessEqual(len(out), 16000)
+                self.assertTrue(out.startswith(HOSTILE_PIECE * 3 + "\n\n"), out[:200])
+
+
+if __name__ == "__main__":
+    unittest.main()
