@@ -5,7 +5,8 @@ BUILD      ?= build
 ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_ARGS ?=
-GENERATOR  := $(shell command -v ninja >/dev/null 2>&1 && echo -G Ninja)
+# Expanded when used, so that a ninja that `deps` has just installed is found.
+GENERATOR   = $(shell command -v ninja >/dev/null 2>&1 && echo -G Ninja)
 
 .PHONY: all deps build build-asan test unit-asan demo bench fuzz format install clean
 
@@ -14,10 +15,10 @@ all: build
 deps:
 	@scripts/bootstrap test
 
-$(BUILD)/CMakeCache.txt:
+$(BUILD)/CMakeCache.txt: | deps
 	cmake -S . -B $(BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_ARGS)
 
-$(ASAN_BUILD)/CMakeCache.txt:
+$(ASAN_BUILD)/CMakeCache.txt: | deps
 	cmake -S . -B $(ASAN_BUILD) $(GENERATOR) -DCMAKE_BUILD_TYPE=Debug -DENABLE_SANITIZERS=ON $(CMAKE_ARGS)
 
 build: deps $(BUILD)/CMakeCache.txt
