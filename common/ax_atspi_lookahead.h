@@ -11,9 +11,10 @@
 // At most this many elements are ever fetched ahead and not yet read: when a walk stops (its
 // element or character budget spent), no more than this many were read for nothing.
 inline constexpr size_t LOOKAHEAD_WINDOW = 64;
-// One fetch takes at most this many elements of one hint, leaving room in the window for the
-// children of the element the walk enters next (rows of a list, each with a few cells).
-inline constexpr size_t LOOKAHEAD_BATCH = 32;
+// One fetch takes at most this many elements of one hint. Each fetch waits for its replies twice
+// (roles first, then the texts they call for), which on a loaded machine costs more than the calls
+// themselves: batches of 32 made a 4000-label walk wait 250 times; a whole window halves that.
+inline constexpr size_t LOOKAHEAD_BATCH = 64;
 
 class Lookahead {
  public:

@@ -28,7 +28,7 @@ std::vector<size_t> range(size_t from, size_t to) {
 
 TEST(Lookahead, FirstReadFetchesABatchAndLaterReadsFetchNothingUntilItIsUsedUp) {
   Lookahead ahead;
-  auto children = makeElements(100);
+  auto children = makeElements(3 * LOOKAHEAD_BATCH);
   ahead.hint(children, 5);
   Lookahead::Batch first = ahead.onRead(children[0].get());
   EXPECT_EQ(indices(first, children), range(0, LOOKAHEAD_BATCH));
