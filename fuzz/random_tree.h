@@ -17,6 +17,9 @@
 namespace randomtree {
 
 inline constexpr size_t MAX_TREE = 9000;
+inline constexpr size_t MAX_TEXT = 24000;
+// Copies in a wide row keep at most this much of their text, as rows of labels do.
+inline constexpr size_t MAX_ROW_TEXT = 64;
 inline constexpr const char* ROLES[] = {"AXTextArea", "AXTextField", "AXComboBox", "AXStaticText",
                                         "AXGroup",    "AXButton",    "AXWindow",   "AXWebArea"};
 
@@ -57,7 +60,9 @@ inline FakeNodePtr newNode(FuzzedDataProvider& in, Tree& tree) {
 // Grows the tree breadth first; a handful of input bytes can still make thousands of nodes.
 inline FakeNodePtr buildTree(FuzzedDataProvider& in, Tree& tree) {
   const size_t textCount = in.ConsumeIntegralInRange<size_t>(1, 6);
-  for (size_t i = 0; i < textCount; ++i) tree.texts.push_back(hostileUnits(in));
+  // Long enough to pass every character limit of the walks, short enough that thousands of nodes
+  // sharing it keep one run within seconds under the sanitizers.
+  for (size_t i = 0; i < textCount; ++i) tree.texts.push_back(hostileUnits(in).substr(0, MAX_TEXT));
   auto root = newNode(in, tree);
   std::deque<FakeNodePtr> open{root};
   while (!open.empty() && in.remaining_bytes() > 0 && tree.nodes.size() < MAX_TREE) {
@@ -69,6 +74,11 @@ inline FakeNodePtr buildTree(FuzzedDataProvider& in, Tree& tree) {
         const size_t wide = in.ConsumeIntegralInRange<size_t>(1, 5000);
         for (size_t i = 0; i < wide && tree.nodes.size() < MAX_TREE; ++i) {
           auto copy = std::make_shared<FakeNode>(*leaf);
+          if (auto* value = leaf->attributes.count("AXValue")
+                                ? leaf->attributes.at("AXValue").text()
+                                : nullptr) {
+            copy->value(value->substr(0, MAX_ROW_TEXT));
+          }
           tree.nodes.push_back(copy);
           node->add(copy);
         }
