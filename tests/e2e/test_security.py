@@ -5,6 +5,7 @@ output valid and bounded.
 import json
 import os
 import re
+import select
 import subprocess
 import tempfile
 import time
@@ -205,6 +206,74 @@ class HostileTextTest(unittest.TestCase):
                 self.assertTrue(summary, err)
                 self.assertLessEqual(len(out), 16000)
                 self.assertTrue(out.startswith(HOSTILE_PIECE * 3 + "\n\n"), out[:200])
+
+
+class HostileApplication:
+    """hostile_app.py in the session: a fake AT-SPI application; ready when the constructor returns."""
+
+    def __init__(self, session, spec):
+        self.proc = subprocess.Popen(["/usr/bin/python3", os.path.join(os.path.dirname(__file__), "hostile_app.py"),
+                                      json.dumps(spec)], env=session.env, stdin=subprocess.DEVNULL,
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        ready, _, _ = select.select([self.proc.stdout], [], [], TOOL_BOUND_S)
+        line = self.proc.stdout.readline() if ready else b""
+        if line != b"ready\n":
+            self.close()
+            raise RuntimeError("hostile application not ready: %r" % self.proc.stderr.read()[-2000:])
+
+    def close(self):
+        if self.proc.poll() is None:
+            self.proc.terminate()
+        self.proc.communicate(timeout=TOOL_BOUND_S)
+
+
+# 19999 one-character letters, then one character of 5001 code points (a letter and 5000
+# combining accents), then more: exactly 20000 characters reach a reader, the accents included.
+FIRST_20000 = "".join(chr(0x41 + i % 26) for i in range(19999)) + "a" + "\u0301" * 5000
+LYING_TEXT = FIRST_20000 + " tail \U0001F469\u200d\U0001F4BB end"
+
+
+class HostileApplicationTest(unittest.TestCase):
+    """An application that lies about its tree and its ranges: cycles, a million children, a chain
+    300 deep, a selection far outside its text."""
+
+    def test_lying_application(self):
+        with HeadlessSession() as session:
+            spec = {"text": LYING_TEXT, "label": "A hostile label \u202e with \x1b[2J controls and more",
+                    "selection": [-7, 2 ** 31 - 1], "caret": 10 ** 9, "depth": 300}
+            app = HostileApplication(session, spec)
+            try:
+                results = {tool: run_tool(session, tool, *args, timeout=TOOL_BOUND_S)
+                           for tool, args in readers()}
+            finally:
+                app.close()
+            spec.update(selection=[0, 0], caret=-1)
+            app = HostileApplication(session, spec)
+            try:
+                no_caret = run_tool(session, "selprobe", timeout=TOOL_BOUND_S)
+            finally:
+                app.close()
+        for tool, result in results.items():
+            print("\n%s against the lying application: %.2f s, %d bytes out, %r"
+                  % (tool, result.seconds, len(result.stdout), result.stderr[-100:]))
+            self.assertFalse(result.timed_out, result)
+            self.assertEqual(result.returncode, 0, result)
+        # The range is clamped to the whole text, which is cut at 20000 characters.
+        self.assertEqual(json.loads(results["selprobe"].stdout),
+                         {"ok": True, "role": "AXTextField", "before": "", "selected": FIRST_20000,
+                          "after": "", "truncated": False})
+        lines = results["fieldpeek"].stdout.decode("utf-8").split("\n")
+        self.assertEqual(len(lines), 2, results["fieldpeek"])
+        self.assertEqual(json.loads(lines[0]), {"role": "AXTextField", "texts": [FIRST_20000]})
+        # The cycles and the chain spend the walk's budgets; it ends with its summary.
+        summary = PANESCAN_SUMMARY.match(results["panescan"].stderr.decode("utf-8").strip())
+        self.assertTrue(summary, results["panescan"])
+        self.assertEqual(summary.group(1), "hostile")
+        self.assertLessEqual(int(summary.group(2)), 4000)
+        self.assertLessEqual(len(results["panescan"].stdout.decode("utf-8")), 16000 + 5000)
+        # An empty selection and AT-SPI's "no caret" give no range at all.
+        self.assertEqual((no_caret.returncode, json.loads(no_caret.stdout)),
+                         (0, {"ok": False, "reason": "no-caret"}))
 
 
 if __name__ == "__main__":
