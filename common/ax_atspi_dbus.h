@@ -8,11 +8,12 @@
 #include <string>
 #include <vector>
 
-// A GVariant reference, sunk on adoption so floating and full references are both owned.
+// A GVariant reference, taken over on adoption: a floating one is sunk, a full one is kept as it
+// is (sinking a full reference would add a second one, and every reply would leak).
 class Variant {
  public:
   Variant() = default;
-  explicit Variant(GVariant* v) : v_(v ? g_variant_ref_sink(v) : nullptr) {}
+  explicit Variant(GVariant* v) : v_(v ? g_variant_take_ref(v) : nullptr) {}
   Variant(const Variant& o) : v_(o.v_ ? g_variant_ref(o.v_) : nullptr) {}
   Variant(Variant&& o) noexcept : v_(o.v_) { o.v_ = nullptr; }
   Variant& operator=(Variant o) noexcept {
