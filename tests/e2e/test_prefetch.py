@@ -26,8 +26,10 @@ WIDGETS = [
 ]
 # A loaded CI machine may be slow; a walk of a few hundred elements ends far sooner.
 TIMEOUT_S = 60
-# The longest the fixture's main loop may stall while it is read.
-MAX_UI_GAP_MS = 50
+# A freeze guard, not the speed target: reading the box's children in one call or fetching the
+# whole tree stalls GTK for 600 ms and more, while a loaded machine alone can stretch a healthy
+# gap past 50 ms. The 50 ms target is measured by make bench.
+MAX_UI_GAP_MS = 300
 
 
 def walk(session, command, limit):
