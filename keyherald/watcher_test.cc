@@ -19,6 +19,21 @@ const std::string GRANTED_DEFAULTS =
 
 constexpr uint64_t OPT = 0x80000, R_OPT_BIT = 0x40;
 
+using Step = std::function<void(FakeKeyboard&)>;
+const Step TICK = [](FakeKeyboard& k) { k.tick(); };
+const Step TERM = [](FakeKeyboard& k) { k.sigterm(); };
+const Step TRUST = [](FakeKeyboard& k) { k.trusted = true; };
+Step key(EventKind kind, uint16_t code, uint64_t flags = 0, bool repeat = false) {
+  return [=](FakeKeyboard& k) { k.send(kind, {code, flags, repeat}); };
+}
+const Calls START{"requestTrust", "isTrusted", "onTerminate", "isTrusted"};
+
+Calls startThen(Calls rest) {
+  Calls calls = START;
+  calls.insert(calls.end(), rest.begin(), rest.end());
+  return calls;
+}
+
 struct Session {
   CapturedFd out;
   CapturedFd err;
@@ -40,44 +55,26 @@ TEST(Watcher, TrustedAtStartWritesReadyAndTheGrantedLine) {
   run.start();
   EXPECT_EQ(run.out.contents(), "READY\n");
   EXPECT_EQ(run.err.contents(), GRANTED_DEFAULTS);
-  EXPECT_EQ(run.keyboard.calls, (Calls{"requestTrust", "isTrusted", "onTerminate", "isTrusted",
-                                       "add FlagsChanged=1", "timer 1000ms", "run"}))
+  EXPECT_EQ(run.keyboard.calls, startThen({"add FlagsChanged=1", "timer 1000ms", "run"}))
       << "SIGTERM is handled before READY can be read; READY comes before the timer exists";
 }
 
 TEST(Watcher, FunctionKeyNeedsThreeMonitorsInOrder) {
   Session run({"f13", "none", "none", "none"});
   run.keyboard.trusted = true;
-  run.keyboard.script = {[](FakeKeyboard& k) {
-                           k.send(EventKind::KeyDown, {105, 0, false});
-                         },
-                         [](FakeKeyboard& k) {
-                           k.send(EventKind::KeyDown, {105, 0, true});
-                         },
-                         [](FakeKeyboard& k) {
-                           k.send(EventKind::KeyUp, {105, 0, false});
-                         },
-                         [](FakeKeyboard& k) { k.tick(); }};
+  run.keyboard.script = {key(EventKind::KeyDown, 105), key(EventKind::KeyDown, 105, 0, true),
+                         key(EventKind::KeyUp, 105), TICK};
   run.start();
   EXPECT_EQ(run.out.contents(), "READY\nFN_DOWN\nFN_UP\n");
-  EXPECT_EQ(run.keyboard.calls,
-            (Calls{"requestTrust", "isTrusted", "onTerminate", "isTrusted", "add FlagsChanged=1",
-                   "add KeyDown=2", "add KeyUp=3", "timer 1000ms", "run"}))
+  EXPECT_EQ(run.keyboard.calls, startThen({"add FlagsChanged=1", "add KeyDown=2", "add KeyUp=3",
+                                           "timer 1000ms", "run"}))
       << "a tick while listening neither asks for trust nor installs again";
 }
 
 TEST(Watcher, TrustArrivingAfterThreeTicks) {
   Session run({"bogus"});
-  auto tick = [](FakeKeyboard& k) { k.tick(); };
-  run.keyboard.script = {tick,
-                         tick,
-                         tick,
-                         [](FakeKeyboard& k) { k.trusted = true; },
-                         tick,
-                         tick,
-                         [](FakeKeyboard& k) {
-                           k.send(EventKind::FlagsChanged, {61, OPT, false});
-                         }};
+  run.keyboard.script = {
+      TICK, TICK, TICK, TRUST, TICK, TICK, key(EventKind::FlagsChanged, 61, OPT)};
   run.start();
   EXPECT_EQ(run.out.contents(), "READY\nCMD_DOWN\n");
   EXPECT_EQ(run.err.contents(),
@@ -92,15 +89,11 @@ TEST(Watcher, KeyMonitorsAloneAreEnoughForReady) {
   Session run({"f13"});
   run.keyboard.trusted = true;
   run.keyboard.failingKinds = {EventKind::FlagsChanged};
-  run.keyboard.script = {[](FakeKeyboard& k) { k.tick(); },
-                         [](FakeKeyboard& k) {
-                           k.send(EventKind::KeyDown, {105, 0, false});
-                         }};
+  run.keyboard.script = {TICK, key(EventKind::KeyDown, 105)};
   run.start();
   EXPECT_EQ(run.out.contents(), "READY\nFN_DOWN\n");
-  EXPECT_EQ(run.keyboard.calls, (Calls{"requestTrust", "isTrusted", "onTerminate", "isTrusted",
-                                       "add FlagsChanged failed", "add KeyDown=1", "add KeyUp=2",
-                                       "timer 1000ms", "run"}))
+  EXPECT_EQ(run.keyboard.calls, startThen({"add FlagsChanged failed", "add KeyDown=1",
+                                           "add KeyUp=2", "timer 1000ms", "run"}))
       << "a missing monitor is not retried once another exists";
 }
 
@@ -108,24 +101,23 @@ TEST(Watcher, RetriesEachTickWhileNoMonitorInstalls) {
   Session run({"f13"});
   run.keyboard.trusted = true;
   run.keyboard.failingKinds = {EventKind::FlagsChanged, EventKind::KeyDown, EventKind::KeyUp};
-  auto tick = [](FakeKeyboard& k) { k.tick(); };
-  run.keyboard.script = {tick, tick};
+  run.keyboard.script = {TICK, TICK};
   run.start();
   EXPECT_EQ(run.out.contents(), "");
   EXPECT_EQ(run.err.contents(), "");
-  Calls attempt{"isTrusted", "add FlagsChanged failed", "add KeyDown failed", "add KeyUp failed"};
-  Calls expected{"requestTrust", "isTrusted", "onTerminate"};
-  expected.insert(expected.end(), attempt.begin(), attempt.end());
+  Calls failed{"add FlagsChanged failed", "add KeyDown failed", "add KeyUp failed"};
+  Calls expected = startThen(failed);
   expected.insert(expected.end(), {"timer 1000ms", "run"});
-  for (int i = 0; i < 2; ++i) expected.insert(expected.end(), attempt.begin(), attempt.end());
+  for (int i = 0; i < 2; ++i) {
+    expected.push_back("isTrusted");
+    expected.insert(expected.end(), failed.begin(), failed.end());
+  }
   EXPECT_EQ(run.keyboard.calls, expected);
 }
 
 TEST(Watcher, SigtermWhileWaitingEndsQuietly) {
   Session run({});
-  run.keyboard.script = {[](FakeKeyboard& k) { k.tick(); }, [](FakeKeyboard& k) { k.sigterm(); },
-                         [](FakeKeyboard& k) { k.trusted = true; },
-                         [](FakeKeyboard& k) { k.tick(); }};
+  run.keyboard.script = {TICK, TERM, TRUST, TICK};
   run.start();
   EXPECT_EQ(run.keyboard.exitStatus, 0);
   EXPECT_FALSE(run.keyboard.killedBySignal);
@@ -137,13 +129,8 @@ TEST(Watcher, SigtermWhileWaitingEndsQuietly) {
 TEST(Watcher, SigtermWithAKeyHeldRemovesMonitorsAndWritesNoUpLine) {
   Session run({"fn", "right_opt", "right_ctrl", "f16"});
   run.keyboard.trusted = true;
-  run.keyboard.script = {[](FakeKeyboard& k) {
-                           k.send(EventKind::FlagsChanged, {61, OPT | R_OPT_BIT, false});
-                         },
-                         [](FakeKeyboard& k) { k.sigterm(); },
-                         [](FakeKeyboard& k) {
-                           k.send(EventKind::FlagsChanged, {61, 0, false});
-                         }};
+  run.keyboard.script = {key(EventKind::FlagsChanged, 61, OPT | R_OPT_BIT), TERM,
+                         key(EventKind::FlagsChanged, 61)};
   run.start();
   EXPECT_EQ(run.out.contents(), "READY\nCMD_DOWN\n");
   EXPECT_EQ(run.keyboard.exitStatus, 0);
@@ -159,12 +146,8 @@ TEST(Watcher, HostThatStopsReadingEndsTheProcessAtTheNextLine) {
   run.herald.outFd = fds[1];
   run.keyboard.trusted = true;
   run.keyboard.script = {[&](FakeKeyboard&) { ::close(fds[0]); },
-                         [](FakeKeyboard& k) {
-                           k.send(EventKind::FlagsChanged, {62, 0x40000, false});
-                         },
-                         [](FakeKeyboard& k) {
-                           k.send(EventKind::FlagsChanged, {62, 0, false});
-                         }};
+                         key(EventKind::FlagsChanged, 62, 0x40000),
+                         key(EventKind::FlagsChanged, 62)};
   signal(SIGPIPE, SIG_IGN);
   run.start();
   ::close(fds[1]);
