@@ -29,18 +29,6 @@ TEST(Candidates, Examples) {
   for (const auto& row : rows) EXPECT_EQ(candidates(row.gathered), row.expected) << row.name;
 }
 
-TEST(Candidates, TwelveTextsGiveTheTenLongest) {
-  Texts gathered;
-  for (int length = 1; length <= 12; ++length)
-    gathered.push_back(std::string(length, 'a' + length));
-  Texts result = candidates(gathered);
-  ASSERT_EQ(result.size(), 11u);
-  EXPECT_EQ(result[0], combinedText(gathered));
-  for (size_t i = 1; i < result.size(); ++i) {
-    EXPECT_EQ(result[i].size(), 13 - i) << "entry " << i;
-  }
-}
-
 TEST(Candidates, SortIsStableForManyEqualLengths) {
   // Enough texts that an unstable sort would move equal lengths (small arrays often stay in order).
   Texts gathered;
