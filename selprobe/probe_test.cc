@@ -65,15 +65,11 @@ TEST(Probe, EachFailingCheckGivesItsReasonAndStopsThere) {
     EXPECT_EQ(probeSelection(desk.ax), failure(row.reason)) << row.reason;
     for (const auto& name : row.notRead) EXPECT_EQ(desk.ax.readCount(name), 0) << row.reason;
     EXPECT_EQ(desk.ax.trustRequests, 0) << row.reason;  // never the prompting variant
+    if (row.reason == REASON_NOT_TRUSTED) {
+      EXPECT_EQ(desk.ax.frontmostQueries, 0);
+      EXPECT_TRUE(desk.ax.reads.empty());
+    }
   }
-}
-
-TEST(Probe, NotTrustedQueriesNoApplication) {
-  Desk desk;
-  desk.ax.trusted = false;
-  probeSelection(desk.ax);
-  EXPECT_EQ(desk.ax.frontmostQueries, 0);
-  EXPECT_TRUE(desk.ax.reads.empty());
 }
 
 TEST(Probe, SuccessReadsEachAttributeOnce) {
