@@ -113,11 +113,11 @@ class X11Keyboard : public Keyboard {
   void addRepeatingTimer(std::chrono::milliseconds interval, std::function<void()> tick) override {
     UniqueFd fd(::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK));
     if (fd.get() < 0) return;
-    itimerspec spec{};
-    spec.it_interval.tv_sec = interval.count() / 1000;
-    spec.it_interval.tv_nsec = (interval.count() % 1000) * 1000000;
-    spec.it_value = spec.it_interval;
-    if (::timerfd_settime(fd.get(), 0, &spec, nullptr) != 0) return;
+    itimerspec timing{};
+    timing.it_interval.tv_sec = interval.count() / 1000;
+    timing.it_interval.tv_nsec = (interval.count() % 1000) * 1000000;
+    timing.it_value = timing.it_interval;
+    if (::timerfd_settime(fd.get(), 0, &timing, nullptr) != 0) return;
     timers_.push_back(Timer{std::move(fd), std::move(tick)});
   }
 

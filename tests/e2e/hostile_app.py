@@ -1,15 +1,15 @@
 """A fake AT-SPI application that lies: for the security tests, it serves what no toolkit would.
 
-Usage: /usr/bin/python3 hostile_app.py SPEC_JSON   (run inside a headless session with a11y)
+Usage: /usr/bin/python3 hostile_app.py LAYOUT_JSON   (run inside a headless session with a11y)
 
 It connects to the accessibility bus, registers with the registry (Socket.Embed) and exports, over
 plain GDBus, the Accessible, Text and Application interfaces for a handful of objects:
   root (application "hostile") -> frame (ACTIVE) -> liar (ChildCount 1000000; its children are the
                                                     frame again, a null reference or an error),
-                                                 -> chain of SPEC["depth"] nested panels,
-                                                 -> label (SPEC["label"]),
-                                                 -> entry (FOCUSED, the text SPEC["text"]).
-The entry answers GetSelection with SPEC["selection"] and CaretOffset with SPEC["caret"]. Prints
+                                                 -> chain of LAYOUT["depth"] nested panels,
+                                                 -> label (LAYOUT["label"]),
+                                                 -> entry (FOCUSED, the text LAYOUT["text"]).
+The entry answers GetSelection with LAYOUT["selection"] and CaretOffset with LAYOUT["caret"]. Prints
 "ready" once registered. Dies with its parent; SIGTERM ends it.
 """
 import ctypes
@@ -56,18 +56,18 @@ def states(*bits):
 
 
 class Objects:
-    def __init__(self, spec, name):
-        self.spec = spec
+    def __init__(self, layout, name):
+        self.layout = layout
         self.name = name
-        depth = spec.get("depth", 0)
+        depth = layout.get("depth", 0)
         chain = [ROOT + "/chain/%d" % i for i in range(depth)]
         self.nodes = {
             ROOT: {"role": "application", "name": "hostile", "children": [FRAME], "states": []},
-            FRAME: {"role": "frame", "name": spec.get("title", "Hostile"), "states": [ACTIVE, SHOWING, VISIBLE],
+            FRAME: {"role": "frame", "name": layout.get("title", "Hostile"), "states": [ACTIVE, SHOWING, VISIBLE],
                     "children": [LIAR] + chain[:1] + [LABEL, ENTRY]},
-            ENTRY: {"role": "entry", "name": "", "text": spec.get("text", ""),
+            ENTRY: {"role": "entry", "name": "", "text": layout.get("text", ""),
                     "states": [FOCUSED, FOCUSABLE, EDITABLE, SINGLE_LINE, SHOWING, VISIBLE], "children": []},
-            LABEL: {"role": "label", "name": spec.get("label", ""), "text": spec.get("label", ""),
+            LABEL: {"role": "label", "name": layout.get("label", ""), "text": layout.get("label", ""),
                     "states": [SHOWING, VISIBLE], "children": []},
             LIAR: {"role": "panel", "name": "", "states": [SHOWING, VISIBLE], "children": None},
         }
@@ -124,7 +124,7 @@ class Objects:
                 text = node["text"]
                 reply = GLib.Variant("(s)", (text[max(0, start):] if end < 0 else text[max(0, start):end],))
             elif method == "GetSelection" and path == ENTRY:
-                reply = GLib.Variant("(ii)", tuple(self.spec.get("selection", [0, 0])))
+                reply = GLib.Variant("(ii)", tuple(self.layout.get("selection", [0, 0])))
             elif method == "GetNSelections" and path == ENTRY:
                 reply = GLib.Variant("(i)", (1,))
             else:
@@ -148,7 +148,7 @@ class Objects:
         if name == "ChildCount":
             return GLib.Variant("i", self.child_count(node))
         if name == "CaretOffset":
-            return GLib.Variant("i", self.spec.get("caret", 0))
+            return GLib.Variant("i", self.layout.get("caret", 0))
         if name == "CharacterCount":
             return GLib.Variant("i", len(node.get("text", "")))
         return None
@@ -156,14 +156,14 @@ class Objects:
 
 def main():
     ctypes.CDLL("libc.so.6").prctl(1, signal.SIGKILL)  # PR_SET_PDEATHSIG: die with the test
-    spec = json.loads(sys.argv[1])
+    layout = json.loads(sys.argv[1])
     session = Gio.bus_get_sync(Gio.BusType.SESSION, None)
     address = session.call_sync("org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress", None,
                                 GLib.VariantType("(s)"), Gio.DBusCallFlags.NONE, 10000, None).unpack()[0]
     bus = Gio.DBusConnection.new_for_address_sync(
         address, Gio.DBusConnectionFlags.AUTHENTICATION_CLIENT | Gio.DBusConnectionFlags.MESSAGE_BUS_CONNECTION,
         None, None)
-    objects = Objects(spec, bus.get_unique_name())
+    objects = Objects(layout, bus.get_unique_name())
     info = Gio.DBusNodeInfo.new_for_xml(XML)
     for path in objects.nodes:
         for iface in info.interfaces:

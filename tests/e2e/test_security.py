@@ -211,9 +211,9 @@ class HostileTextTest(unittest.TestCase):
 class HostileApplication:
     """hostile_app.py in the session: a fake AT-SPI application; ready when the constructor returns."""
 
-    def __init__(self, session, spec):
+    def __init__(self, session, layout):
         self.proc = subprocess.Popen(["/usr/bin/python3", os.path.join(os.path.dirname(__file__), "hostile_app.py"),
-                                      json.dumps(spec)], env=session.env, stdin=subprocess.DEVNULL,
+                                      json.dumps(layout)], env=session.env, stdin=subprocess.DEVNULL,
                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         ready, _, _ = select.select([self.proc.stdout], [], [], TOOL_BOUND_S)
         line = self.proc.stdout.readline() if ready else b""
@@ -239,16 +239,16 @@ class HostileApplicationTest(unittest.TestCase):
 
     def test_lying_application(self):
         with HeadlessSession() as session:
-            spec = {"text": LYING_TEXT, "label": "A hostile label \u202e with \x1b[2J controls and more",
+            layout = {"text": LYING_TEXT, "label": "A hostile label \u202e with \x1b[2J controls and more",
                     "selection": [-7, 2 ** 31 - 1], "caret": 10 ** 9, "depth": 300}
-            app = HostileApplication(session, spec)
+            app = HostileApplication(session, layout)
             try:
                 results = {tool: run_tool(session, tool, *args, timeout=TOOL_BOUND_S)
                            for tool, args in readers()}
             finally:
                 app.close()
-            spec.update(selection=[0, 0], caret=-1)
-            app = HostileApplication(session, spec)
+            layout.update(selection=[0, 0], caret=-1)
+            app = HostileApplication(session, layout)
             try:
                 no_caret = run_tool(session, "selprobe", timeout=TOOL_BOUND_S)
             finally:
