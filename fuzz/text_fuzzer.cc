@@ -1,34 +1,12 @@
 // Fuzzes the shared text rules over random UTF-16: valid UTF-8 out, cuts within their limits, and
 // every JSON string written parses back to exactly the text.
-#include <utf8proc.h>
-
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <nlohmann/json.hpp>
 #include <string>
 
 #include "common/text.h"
-
-namespace {
-
-void check(bool condition) {
-  if (!condition) std::abort();
-}
-
-bool validUtf8(const std::string& s) {
-  const auto* p = reinterpret_cast<const utf8proc_uint8_t*>(s.data());
-  utf8proc_ssize_t at = 0, size = static_cast<utf8proc_ssize_t>(s.size());
-  while (at < size) {
-    utf8proc_int32_t cp;
-    utf8proc_ssize_t n = utf8proc_iterate(p + at, size - at, &cp);
-    if (n <= 0) return false;
-    at += n;
-  }
-  return true;
-}
-
-}  // namespace
+#include "fuzz/checks.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
