@@ -34,6 +34,7 @@ import subprocess
 import tempfile
 import threading
 import time
+import unittest
 
 from session import HeadlessSession  # noqa: F401  (re-exported for the tests)
 
@@ -212,3 +213,15 @@ class SilentBus:
             os.rmdir(self._dir)
         except OSError:
             pass
+
+
+class SessionTestCase(unittest.TestCase):
+    """A test class whose tests share one headless session (with the accessibility bus)."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.session = HeadlessSession().__enter__()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.session.__exit__(None, None, None)

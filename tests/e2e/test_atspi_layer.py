@@ -9,7 +9,7 @@ import sys
 import time
 import unittest
 
-from harness import Fixture, HeadlessSession, SilentBus, run_tool
+from harness import Fixture, HeadlessSession, SilentBus, run_tool, SessionTestCase
 
 EMOJI = "\U0001F600"
 TEXT = "Hello " + EMOJI + " wo\u0308rld\r\nline two"  # an emoji, a combining mark, CR LF
@@ -35,16 +35,7 @@ def probe(session, *args, env=None, timeout=60):
     return lines[0], result
 
 
-class LiveSession(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.session = HeadlessSession()
-        cls.session.__enter__()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.session.__exit__(None, None, None)
-
+class LiveSession(SessionTestCase):
     def fixture(self, focus="notes", **extra):
         desc = {"name": "fixture-app", "title": "Main window",
                 "root": {"type": "box", "children": WIDGETS}, "focus": focus}

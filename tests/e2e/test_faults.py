@@ -13,7 +13,7 @@ import subprocess
 import time
 import unittest
 
-from harness import Fixture, HeadlessSession, SilentBus, run_tool, tool_command
+from harness import Fixture, HeadlessSession, SessionTestCase, SilentBus, run_tool, tool_command
 
 ONE_SHOT_BOUND_S = 30
 PANESCAN_SUMMARY = re.compile(r"^panescan: trusted=(true|false) app=.* nodes=\d+ textAreas=\d+ chars=\d+$")
@@ -81,15 +81,7 @@ class Checks:
         return obj
 
 
-class ReaderFaultsTest(unittest.TestCase, Checks):
-    @classmethod
-    def setUpClass(cls):
-        cls.session = HeadlessSession().__enter__()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.session.__exit__(None, None, None)
-
+class ReaderFaultsTest(SessionTestCase, Checks):
     def run_against_fault(self, tool, args, fault, delay_s):
         """Starts `tool`, applies `fault` to a fresh big-window fixture after `delay_s`, waits."""
         with Fixture(self.session, BIG_WINDOW) as app:

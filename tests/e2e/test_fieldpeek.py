@@ -6,7 +6,7 @@ import subprocess
 import time
 import unittest
 
-from harness import Fixture, HeadlessSession, run_tool, tool_path
+from harness import Fixture, SessionTestCase, run_tool, tool_path
 
 # Generous for a loaded 2-core CI machine; every fieldpeek run is bounded by its own deadline.
 TOOL_TIMEOUT_S = 90
@@ -22,15 +22,7 @@ def done_counts(stderr):
     return int(words["polls"]), int(words["withText"])
 
 
-class FieldpeekTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.session = HeadlessSession().__enter__()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.session.__exit__(None, None, None)
-
+class FieldpeekTest(SessionTestCase):
     def peek(self, *args, env=None):
         """Runs fieldpeek and returns its parsed lines; fails unless the run kept every rule."""
         result = run_tool(self.session, "fieldpeek", *args, timeout=TOOL_TIMEOUT_S, env=env)

@@ -2,21 +2,13 @@
 import re
 import unittest
 
-from harness import Fixture, HeadlessSession, run_tool
+from harness import Fixture, HeadlessSession, run_tool, SessionTestCase
 
 TOOL_TIMEOUT_S = 60
 NOT_TRUSTED = "panescan: NOT trusted for Accessibility \u2014 grant it in System Settings\n"
 
 
-class PanescanTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.session = HeadlessSession().__enter__()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.session.__exit__(None, None, None)
-
+class PanescanTest(SessionTestCase):
     def scan(self):
         result = run_tool(self.session, "panescan", timeout=TOOL_TIMEOUT_S)
         self.assertFalse(result.timed_out, result)

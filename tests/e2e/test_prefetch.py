@@ -6,7 +6,7 @@ the same order, and the fixture's UI must keep breathing while it is read.
 """
 import unittest
 
-from harness import Fixture, HeadlessSession, run_tool
+from harness import Fixture, SessionTestCase, run_tool
 
 EMOJI = "\U0001F600"
 WIDGETS = [
@@ -40,15 +40,7 @@ def walk(session, command, limit):
     return lines[0]
 
 
-class PrefetchTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.session = HeadlessSession().__enter__()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.session.__exit__(None, None, None)
-
+class PrefetchTest(SessionTestCase):
     def test_walk_with_hints_reads_what_the_plain_walk_reads(self):
         desc = {"name": "mixed", "root": {"type": "box", "children": WIDGETS}}
         with Fixture(self.session, desc):

@@ -11,7 +11,7 @@ import tempfile
 import time
 import unittest
 
-from harness import Fixture, HeadlessSession, run_tool, tool_command
+from harness import Fixture, HeadlessSession, run_tool, tool_command, SessionTestCase
 
 TOOL_BOUND_S = 90
 SECRET = "hunter2-Pa55phrase"
@@ -24,15 +24,7 @@ def readers():
     return (("selprobe", ()), ("fieldpeek", ("120", "120")), ("panescan", ()))
 
 
-class PasswordTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.session = HeadlessSession().__enter__()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.session.__exit__(None, None, None)
-
+class PasswordTest(SessionTestCase):
     def window(self, focus):
         return {"name": "login",
                 "root": {"type": "box", "children": [
@@ -142,15 +134,7 @@ HOSTILE_PIECE = ("plain \x01\x02\x1b[31m \x7f \u202etxet desrever\u202c \u200b\u
 HOSTILE_REPEAT = 10 * 1024 * 1024 // len(HOSTILE_PIECE.encode("utf-8")) + 1
 
 
-class HostileTextTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.session = HeadlessSession().__enter__()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.session.__exit__(None, None, None)
-
+class HostileTextTest(SessionTestCase):
     def test_huge_texts_full_of_control_characters(self):
         # A large text the layer reads within its call timeout, and one over 10 MB, which a
         # timeout may turn into no value: either way the output is valid and within its limits.

@@ -2,21 +2,13 @@
 import json
 import unittest
 
-from harness import Fixture, HeadlessSession, SilentBus, run_tool
+from harness import Fixture, HeadlessSession, SilentBus, run_tool, SessionTestCase
 
 # Generous: a loaded 2-core CI machine; the tool itself is bounded by the platform's watchdog.
 TOOL_TIMEOUT_S = 60
 
 
-class SelprobeTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.session = HeadlessSession().__enter__()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.session.__exit__(None, None, None)
-
+class SelprobeTest(SessionTestCase):
     def probe(self, env=None):
         """Runs selprobe and returns its one object; fails unless the run kept every rule."""
         result = run_tool(self.session, "selprobe", timeout=TOOL_TIMEOUT_S, env=env)
