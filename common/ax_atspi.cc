@@ -48,7 +48,17 @@ Element AtspiAccessibility::systemWideElement() {
   return std::make_shared<AtspiElement>(nullptr, std::string());
 }
 
+AtspiAccessibility::StepMemo& AtspiAccessibility::memo() {
+  if (memo_.step != link_.step()) {
+    memo_ = StepMemo();
+    memo_.step = link_.step();
+  }
+  return memo_;
+}
+
 std::optional<StateSet> AtspiAccessibility::states(const AppPtr& app, const std::string& path) {
+  auto [known, isNew] = memo().states.try_emplace({app.get(), path});
+  if (!isNew) return known->second;
   CallResult r = link_.call(app, path, ACCESSIBLE, "GetState", nullptr, "(au)");
   if (!r.ok()) return std::nullopt;
   Variant words = r.reply.child(0);
@@ -58,6 +68,7 @@ std::optional<StateSet> AtspiAccessibility::states(const AppPtr& app, const std:
     Variant word = words.child(i);
     set |= static_cast<StateSet>(g_variant_get_uint32(word.get())) << (32 * i);
   }
+  known->second = set;
   return set;
 }
 
@@ -123,12 +134,15 @@ std::optional<std::string> AtspiAccessibility::text(const AtspiElement& e) {
   // A password field shows bullets: never hand them out as its text.
   auto r = role(e);
   if (!r || *r == atspi_role::PASSWORD_TEXT) return std::nullopt;
-  if (const auto& fetched = e.cacheIn(link_.step()).text) return fetched;
+  auto& known = e.cacheIn(link_.step()).text;
+  if (known) return known;
   CallResult t = link_.call(e.app, e.path, TEXT, "GetText", g_variant_new("(ii)", 0, -1), "(s)");
   if (!t.ok()) return std::nullopt;
   const char* s = nullptr;
   g_variant_get(t.reply.get(), "(&s)", &s);
-  return std::string(s);
+  // Kept for the step: the selected range reads the text again to convert its offsets.
+  known = std::string(s);
+  return known;
 }
 
 std::optional<AttrValue> AtspiAccessibility::selectedRange(const AtspiElement& e) {

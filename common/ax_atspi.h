@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -88,7 +89,18 @@ class AtspiAccessibility : public Accessibility {
   void readAhead(const AtspiElement& e);
   void fetchBatch(const Lookahead::Batch& batch);
 
+  // Answers already read in this step, by application and object path: finding the frontmost
+  // application, then the focus in its active window, then reading the focused element ask for
+  // some of the same states and windows again.
+  struct StepMemo {
+    int64_t step = 0;
+    std::map<std::pair<const AtspiApp*, std::string>, std::optional<StateSet>> states;
+    std::map<const AtspiApp*, std::optional<std::string>> activeWindows;
+  };
+  StepMemo& memo();
+
   AtspiLink link_;
   Lookahead lookahead_;
+  StepMemo memo_;
   std::optional<Frontmost> lastFrontmost_;  // answers applicationElement(pid) without a scan
 };

@@ -62,13 +62,15 @@ std::optional<int32_t> AtspiAccessibility::pidOf(const std::string& busName) {
 }
 
 std::optional<std::string> AtspiAccessibility::activeWindow(const AppPtr& app) {
+  auto [known, isNew] = memo().activeWindows.try_emplace(app.get());
+  if (!isNew) return known->second;
   int32_t n = childCount(app, ROOT_PATH).value_or(0);
   for (int32_t i = 0; i < n; ++i) {
     Element child = childAt(app, ROOT_PATH, i);
     auto* window = static_cast<const AtspiElement*>(child.get());
     if (!window || window->app != app) continue;
     auto s = states(app, window->path);
-    if (s && hasState(*s, atspi_state::ACTIVE)) return window->path;
+    if (s && hasState(*s, atspi_state::ACTIVE)) return known->second = window->path;
   }
   return std::nullopt;
 }

@@ -215,6 +215,43 @@ class SilentBus:
             pass
 
 
+class BusMonitor:
+    """dbus-monitor on the session's accessibility bus: the method calls made while it runs.
+
+    `calls()` stops it and returns each call as (destination, path, interface, member, arguments),
+    the arguments as dbus-monitor prints them."""
+
+    def __init__(self, session):
+        reply = subprocess.run(["dbus-send", "--session", "--print-reply=literal", "--dest=org.a11y.Bus",
+                                "/org/a11y/bus", "org.a11y.Bus.GetAddress"], env=session.env,
+                               capture_output=True, text=True, timeout=30, check=True)
+        self.proc = subprocess.Popen(["dbus-monitor", "--address", reply.stdout.strip(), "type='method_call'"],
+                                     env=session.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        # It prints the loss of its own name as soon as it is monitoring.
+        self.proc.stdout.readline()
+
+    def calls(self):
+        self.proc.terminate()
+        out = self.proc.communicate(timeout=30)[0]
+        calls = []
+        for line in out.splitlines():
+            if line.startswith("method call "):
+                fields = dict(f.split("=", 1) for f in line.replace(";", "").split() if "=" in f)
+                calls.append([fields.get("destination"), fields.get("path"), fields.get("interface"),
+                              fields.get("member"), ""])
+            elif calls and line.startswith(" "):
+                calls[-1][4] += line.strip() + " "
+        return [tuple(c) for c in calls]
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()
+
+
 class SessionTestCase(unittest.TestCase):
     """A test class whose tests share one headless session (with the accessibility bus)."""
 

@@ -2,7 +2,7 @@
 import json
 import unittest
 
-from harness import Fixture, HeadlessSession, SilentBus, run_tool, SessionTestCase
+from harness import BusMonitor, Fixture, HeadlessSession, SilentBus, run_tool, SessionTestCase
 
 # Generous: a loaded 2-core CI machine; the tool itself is bounded by the platform's watchdog.
 TOOL_TIMEOUT_S = 60
@@ -30,6 +30,24 @@ class SelprobeTest(SessionTestCase):
             obj, _ = self.probe()
         self.assertEqual(obj, {"ok": True, "role": "AXTextArea", "before": before,
                                "selected": selected, "after": after, "truncated": False})
+
+    def test_each_question_is_asked_once(self):
+        # selprobe runs at the moment the user speaks: a read repeated on the way (the window's
+        # states by the frontmost search and again by the focus search, the text for the value
+        # and again for the selection) is a round trip the user waits for.
+        desc = {"root": {"type": "box", "children": [
+                    {"type": "label", "text": "Name"},
+                    {"type": "entry", "id": "e", "text": "hello world"}]},
+                "focus": "e", "caret": 5}
+        with Fixture(self.session, desc), BusMonitor(self.session) as monitor:
+            obj, _ = self.probe()
+            calls = monitor.calls()
+        self.assertEqual(obj["before"], "hello", obj)
+        members = [c[3] for c in calls]
+        for read in ("GetState", "GetRole", "GetText", "GetSelection"):
+            self.assertIn(read, members)
+        repeated = sorted({c for c in calls if calls.count(c) > 1})
+        self.assertEqual(repeated, [], calls)
 
     def test_601_characters_before_the_caret_are_cut_and_flagged(self):
         text = "y" + "x" * 600 + "tail"
