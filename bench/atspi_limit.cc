@@ -5,8 +5,11 @@
 //                                      child count, children by index; 4000 elements, 45 levels),
 //                                      read by read
 //   atspi_limit walk-pipelined RUNS    the same calls with up to 64 in flight, level by level
-//   atspi_limit focus RUNS             selprobe's reads (frontmost window, focused element, its
-//                                      role, states, text, selection and caret), one by one
+//   atspi_limit focus RUNS             selprobe's reads (the registry's trust probe, frontmost
+//                                      window, its pid and name, focused element, its role, text,
+//                                      selection and caret), one by one
+//   atspi_limit connect                connects to both buses and ends: the floor of any tool's
+//                                      start-up (process start, GLib, two authenticated buses)
 // Prints one JSON object: "ms", the milliseconds of each run, and the "nodes" walked.
 #include <gio/gio.h>
 
@@ -136,6 +139,8 @@ bool hasState(GVariant* v, int bit) {
   return (word0 >> bit) & 1U;
 }
 
+GVariant* windowStates = nullptr;  // the active window's states, as activeWindow() read them
+
 // The application with an active window, and that window (frontmost, as the layer finds it).
 std::string activeWindow() {
   GVariant* r = g_dbus_connection_call_sync(bus, "org.a11y.atspi.Registry", ROOT, ACC,
@@ -152,7 +157,14 @@ std::string activeWindow() {
     int32_t n = childCount(callSync(count(ROOT)));
     for (int32_t i = 0; i < n && found.empty(); ++i) {
       std::string w = pathOf(callSync(child(ROOT, i)));
-      if (!w.empty() && hasState(callSync(states(w)), 1)) found = w;
+      GVariant* st = w.empty() ? nullptr : callSync(states(w));
+      if (hasState(st, 1)) {
+        found = w;
+        unref(windowStates);
+        windowStates = st;
+      } else {
+        unref(st);
+      }
     }
   }
   g_variant_iter_free(it);
@@ -210,13 +222,25 @@ int walkPipelined(const std::string& window) {
 // What selprobe reads: the frontmost window, the focused element (found as the layer finds it,
 // depth first by states), then its role, states, text, selection and caret.
 void focusRead() {
+  // The trust probe: the registry's child count.
+  unref(g_dbus_connection_call_sync(bus, "org.a11y.atspi.Registry", ROOT,
+                                    "org.freedesktop.DBus.Properties", "Get",
+                                    g_variant_new("(ss)", ACC, "ChildCount"), G_VARIANT_TYPE("(v)"),
+                                    G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr));
   std::string window = activeWindow();
+  unref(g_dbus_connection_call_sync(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                    "org.freedesktop.DBus", "GetConnectionUnixProcessID",
+                                    g_variant_new("(s)", app.c_str()), G_VARIANT_TYPE("(u)"),
+                                    G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr));
+  unref(callSync(
+      {ROOT, "org.freedesktop.DBus.Properties", "Get", g_variant_new("(ss)", ACC, "Name"), "(v)"}));
   std::vector<std::string> stack{window};
   std::string focused;
   while (!stack.empty() && focused.empty()) {
     std::string p = stack.back();
     stack.pop_back();
-    GVariant* s = callSync(states(p));
+    // The window's states were read when it was found.
+    GVariant* s = p == window && windowStates ? g_variant_ref(windowStates) : callSync(states(p));
     if (hasState(s, 12)) focused = p;
     unref(s);
     if (!focused.empty()) break;
@@ -227,8 +251,8 @@ void focusRead() {
     for (auto it = kids.rbegin(); it != kids.rend(); ++it) stack.push_back(*it);
   }
   if (focused.empty()) return;
+  // Its states are known from the search; the role's name needs nothing more.
   unref(callSync(role(focused)));
-  unref(callSync(states(focused)));
   unref(callSync(text(focused)));
   unref(
       callSync({focused, "org.a11y.atspi.Text", "GetSelection", g_variant_new("(i)", 0), "(ii)"}));
@@ -252,6 +276,21 @@ int main(int argc, char** argv) {
                                                       5000, nullptr, nullptr)
                         : nullptr;
   nlohmann::json out;
+  if (mode == "connect") {
+    const char* address = nullptr;
+    if (a) g_variant_get(a, "(&s)", &address);
+    bus =
+        address
+            ? g_dbus_connection_new_for_address_sync(
+                  address,
+                  static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                                    G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+                  nullptr, nullptr, nullptr)
+            : nullptr;
+    out["connected"] = bus != nullptr;
+    printf("%s\n", out.dump().c_str());
+    return 0;
+  }
   if (!a) {
     out["error"] = "no accessibility bus";
     printf("%s\n", out.dump().c_str());
