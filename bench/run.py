@@ -1,7 +1,8 @@
 """make bench: the core benchmarks, then the tools in a headless session beside their references.
 
 Usage: /usr/bin/python3 bench/run.py BUILD_DIR   (scripts/bench calls it; BENCH_RUNS sets the runs
-per figure, 30 by default). Prints the table and writes bench/results.md.
+per figure, 30 by default). Prints the table and writes bench/results.md and bench/results.json;
+`bench/run.py --report` writes the table again from results.json.
 """
 import json
 import os
@@ -70,19 +71,22 @@ def tool(build, name):
 def selprobe_figures(session, build, f):
     env = session.env
     with Fixture(session, SELPROBE_WINDOW) as app:
-        walls, rss, gaps, refs, floor = [], [], [], [], []
-        # Each round also starts a process that only connects to both buses and ends: what any
-        # tool pays before its first read, which the limit (on an open connection) leaves out.
+        walls, rss, gaps, refs, floor, whole = [], [], [], [], [], []
+        # Each round also starts a process that only connects to both buses and ends (what any
+        # tool pays before its first read, which the limit on an open connection leaves out), and
+        # one that connects and then makes selprobe's calls. The wall times are taken without
+        # /usr/bin/time, whose own start would count; the peak RSS comes from a run of its own.
         for _ in range(RUNS):
             app.longest_gap_ms()
-            ms, mb, out, _ = run_rss([tool(build, "selprobe")], env)
+            ms, _, out, _ = run([tool(build, "selprobe")], env)
             gaps.append(app.longest_gap_ms())
             assert json.loads(out)["ok"], out
             walls.append(ms)
-            rss.append(mb)
+            rss.append(run_rss([tool(build, "selprobe")], env)[1])
             ms, _, out, _ = run([tool(build, "atspi_limit"), "connect"], env)
             assert json.loads(out)["connected"], out
             floor.append(ms)
+            whole.append(run([tool(build, "atspi_limit"), "focus", "1"], env)[0])
         limit = json.loads(run([tool(build, "atspi_limit"), "focus", str(RUNS)], env)[2])["ms"]
         app.longest_gap_ms()
         for _ in range(RUNS):
@@ -91,7 +95,8 @@ def selprobe_figures(session, build, f):
             refs.append(ms)
         ref_gap = app.longest_gap_ms()
     f["selprobe"] = {"tool": stats(walls), "rss": max(rss), "gap": max(gaps), "limit": stats(limit),
-                     "floor": stats(floor), "python": stats(refs), "python_gap": ref_gap}
+                     "floor": stats(floor), "limit_from_start": stats(whole), "python": stats(refs),
+                     "python_gap": ref_gap}
 
 
 def walk_figures(session, build, f):
@@ -226,7 +231,8 @@ def report(c, f, facts):
     def row(name, st, ref, target, met):
         L.append("| %s | %s | %s | %s | %s | %s |" % (name, ms(st), ms(st, "p90"), ref, target, "yes" if met else "**no**"))
 
-    row("selprobe, start to line", s["tool"], "limit %s, Python %s" % (ms(s["limit"]), ms(s["python"])),
+    row("selprobe, start to line", s["tool"], "limit %s (the same calls from a process start: %s), Python %s" % (
+        ms(s["limit"]), ms(s["limit_from_start"]), ms(s["python"])),
         ">= 20x faster than Python; <= limit + 3 ms",
         s["python"]["median"] >= 20 * s["tool"]["median"] and s["tool"]["median"] <= s["limit"]["median"] + 3)
     after = {k: s["tool"][k] - s["floor"]["median"] for k in ("median", "p90")}
@@ -240,8 +246,10 @@ def report(c, f, facts):
         p["python_walk"]["median"] >= 2 * p["tool"]["median"]
         and p["tool"]["median"] <= 1.5 * p["limit_pipelined"]["median"])
     row("fieldpeek, one poll (first line after %.0f ms)" % fp["first"], fp["tool"],
-        "pipelined limit %s" % ms(p["limit_pipelined"]), "<= 1.5x pipelined limit",
-        fp["tool"]["median"] <= 1.5 * p["limit_pipelined"]["median"])
+        "pipelined limit %s, Python walk %s" % (ms(p["limit_pipelined"]), ms(p["python_walk"])),
+        ">= 2x faster than Python; <= 1.5x pipelined limit",
+        p["python_walk"]["median"] >= 2 * fp["tool"]["median"]
+        and fp["tool"]["median"] <= 1.5 * p["limit_pipelined"]["median"])
     row("keyherald, XTEST key to line", k["tool"], "", "median < 0.5 ms", k["tool"]["median"] < 0.5)
     L += ["", "| figure | value | target | met |", "|---|---|---|---|"]
     for name, key in (("selprobe", s), ("panescan", p), ("fieldpeek", fp), ("keyherald", k)):
@@ -263,19 +271,30 @@ def report(c, f, facts):
     return "\n".join(L) + "\n"
 
 
+def write_report(c, f, facts):
+    text = report(c, f, facts)
+    sys.stdout.write(text)
+    with open(os.path.join(HERE, "results.md"), "w") as out:
+        out.write(text)
+
+
 def main(argv):
+    if argv[1:] == ["--report"]:  # the table again from results.json, without running anything
+        with open(os.path.join(HERE, "results.json")) as saved:
+            data = json.load(saved)
+        global RUNS
+        RUNS = data["facts"].get("runs", RUNS)
+        write_report(data["core"], data["tools"], data["facts"])
+        return
     build = os.path.abspath(argv[1] if len(argv) > 1 else "build-bench")
-    facts = {"date": time.strftime("%Y-%m-%d %H:%M %Z"), "machine": machine()}
+    facts = {"date": time.strftime("%Y-%m-%d %H:%M %Z"), "machine": machine(), "runs": RUNS}
     c = core(build)
     f = {}
     with HeadlessSession() as session:
         keyherald_figures(session, build, f)
         selprobe_figures(session, build, f)
         walk_figures(session, build, f)
-    text = report(c, f, facts)
-    sys.stdout.write(text)
-    with open(os.path.join(HERE, "results.md"), "w") as out:
-        out.write(text)
+    write_report(c, f, facts)
     with open(os.path.join(HERE, "results.json"), "w") as out:
         json.dump({"core": c, "tools": f, "facts": facts}, out, indent=1)
 
