@@ -57,7 +57,7 @@ AtspiAccessibility::StepMemo& AtspiAccessibility::memo() {
 }
 
 std::optional<StateSet> AtspiAccessibility::states(const AppPtr& app, const std::string& path) {
-  auto [known, isNew] = memo().states.try_emplace({app.get(), path});
+  auto [known, isNew] = memo().states.try_emplace({app, path});
   if (!isNew) return known->second;
   CallResult r = link_.call(app, path, ACCESSIBLE, "GetState", nullptr, "(au)");
   if (!r.ok()) return std::nullopt;

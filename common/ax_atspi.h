@@ -91,11 +91,12 @@ class AtspiAccessibility : public Accessibility {
 
   // Answers already read in this step, by application and object path: finding the frontmost
   // application, then the focus in its active window, then reading the focused element ask for
-  // some of the same states and windows again.
+  // some of the same states and windows again. The keys hold their applications, so an address
+  // cannot be reused for another one within the step.
   struct StepMemo {
     int64_t step = 0;
-    std::map<std::pair<const AtspiApp*, std::string>, std::optional<StateSet>> states;
-    std::map<const AtspiApp*, std::optional<std::string>> activeWindows;
+    std::map<std::pair<AppPtr, std::string>, std::optional<StateSet>> states;
+    std::map<AppPtr, std::optional<std::string>> activeWindows;
   };
   StepMemo& memo();
 

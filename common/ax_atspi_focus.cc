@@ -62,7 +62,7 @@ std::optional<int32_t> AtspiAccessibility::pidOf(const std::string& busName) {
 }
 
 std::optional<std::string> AtspiAccessibility::activeWindow(const AppPtr& app) {
-  auto [known, isNew] = memo().activeWindows.try_emplace(app.get());
+  auto [known, isNew] = memo().activeWindows.try_emplace(app);
   if (!isNew) return known->second;
   int32_t n = childCount(app, ROOT_PATH).value_or(0);
   for (int32_t i = 0; i < n; ++i) {
