@@ -9,14 +9,16 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
+#include "common/ax_batch_mac.h"
 #include "common/ax_values_mac.h"
 #include "common/text.h"
 
 namespace {
 
-// Each read is one request to the owning application, bounded by the AX messaging timeout the
-// system applies to every request (nothing here changes it).
+// Each read is one request to the owning application (a hinted element's attributes share one),
+// bounded by the AX messaging timeout the system applies to every request (nothing changes it).
 class MacAccessibility final : public Accessibility {
  public:
   bool isTrusted() override { return AXIsProcessTrusted() != 0; }
@@ -50,12 +52,20 @@ class MacAccessibility final : public Accessibility {
   Element systemWideElement() override { return adoptElement(AXUIElementCreateSystemWide()); }
 
   std::optional<AttrValue> copyAttribute(const Element& element, std::string_view name) override {
+    if (auto batched = batched_.take(element, name)) return std::move(*batched);
     return copyAXAttribute(element, name);
   }
+
+  // A walk's role, value and children of one element come in one request instead of three.
+  void prefetch(const PrefetchHint& hint) override { batched_.hint(hint); }
+  void beginStep() override { batched_.clear(); }
 
   void setBoolAttribute(const Element& element, std::string_view name, bool value) override {
     setAXBoolAttribute(element, name, value);
   }
+
+ private:
+  BatchedReads batched_;
 };
 
 }  // namespace

@@ -47,6 +47,9 @@ std::u16string unitsOf(CFStringRef string);
 // CFRange AXValue to a range; any other value is opaque.
 AttrValue attrValueOf(CFTypeRef value);
 
+// An owned CFString for an attribute name; null when the name is not valid UTF-8.
+CFStringRef createAttributeName(std::string_view name);
+
 // One AXUIElementCopyAttributeValue; nothing on any error code or a null value.
 std::optional<AttrValue> copyAXAttribute(const Element& element, std::string_view name);
 

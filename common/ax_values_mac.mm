@@ -27,12 +27,6 @@ Element retainElement(AXUIElementRef borrowed) {
   return adoptElement(static_cast<AXUIElementRef>(CFRetain(borrowed)));
 }
 
-// An owned CFString for an attribute name; null when the name is not valid UTF-8.
-CFStringRef createName(std::string_view name) {
-  return CFStringCreateWithBytes(kCFAllocatorDefault, reinterpret_cast<const UInt8*>(name.data()),
-                                 static_cast<CFIndex>(name.size()), kCFStringEncodingUTF8, false);
-}
-
 AttrValue valueOfAXValue(AXValueRef value) {
   if (AXValueGetType(value) == kAXValueTypeCFRange) {
     CFRange range = CFRangeMake(0, 0);
@@ -45,6 +39,11 @@ AttrValue valueOfAXValue(AXValueRef value) {
 }
 
 }  // namespace
+
+CFStringRef createAttributeName(std::string_view name) {
+  return CFStringCreateWithBytes(kCFAllocatorDefault, reinterpret_cast<const UInt8*>(name.data()),
+                                 static_cast<CFIndex>(name.size()), kCFStringEncodingUTF8, false);
+}
 
 Element adoptElement(AXUIElementRef owned) {
   if (owned == nullptr) return nullptr;
@@ -99,7 +98,7 @@ AttrValue attrValueOf(CFTypeRef value) {
 std::optional<AttrValue> copyAXAttribute(const Element& element, std::string_view name) {
   const AXUIElementRef ref = axElementOf(element);
   if (ref == nullptr) return std::nullopt;
-  const ScopedCF attribute(createName(name));
+  const ScopedCF attribute(createAttributeName(name));
   if (attribute.get() == nullptr) return std::nullopt;
   ScopedCF value;
   const AXError error = AXUIElementCopyAttributeValue(
@@ -112,7 +111,7 @@ std::optional<AttrValue> copyAXAttribute(const Element& element, std::string_vie
 void setAXBoolAttribute(const Element& element, std::string_view name, bool value) {
   const AXUIElementRef ref = axElementOf(element);
   if (ref == nullptr) return;
-  const ScopedCF attribute(createName(name));
+  const ScopedCF attribute(createAttributeName(name));
   if (attribute.get() == nullptr) return;
   AXUIElementSetAttributeValue(ref, static_cast<CFStringRef>(attribute.get()),
                                value ? kCFBooleanTrue : kCFBooleanFalse);

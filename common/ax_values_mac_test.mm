@@ -1,6 +1,8 @@
 // Tests of the macOS AX value mapping and its reference counting, run against an in-memory CF.
 #include "common/ax_values_mac.h"
 
+#include "common/ax_batch_mac.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -149,6 +151,57 @@ TEST_F(AXValuesMac, ReadsThatCannotBeAskedMakeNoRequest) {
   EXPECT_FALSE(copyAXAttribute(element, "AXRole"));  // unsupported
   ASSERT_EQ(fakeAXReads().size(), 1u);
   EXPECT_EQ(fakeAXReads()[0].attribute, "AXRole");
+}
+
+// A walk's role, value and children of one element: one request, answered as the plain reads.
+TEST_F(AXValuesMac, BatchedReadsAnswerAsThePlainReadsInOneRequest) {
+  const Element element = adoptElement(AXUIElementCreateApplication(1));
+  const Element child = adoptElement(AXUIElementCreateApplication(2));
+  const Element unhinted = adoptElement(AXUIElementCreateApplication(3));
+  const AXUIElementRef ref = axElementOf(element);
+  const ScopedCF role(createString(u"AXStaticText"));
+  const void* kids[] = {axElementOf(child)};
+  const ScopedCF children(CFArrayCreate(kCFAllocatorDefault, kids, 1, &kCFTypeArrayCallBacks));
+  fakeAXAnswer(ref, "AXRole", kAXErrorSuccess, role.get());
+  fakeAXAnswer(ref, "AXValue", kAXErrorNoValue, nullptr);
+  fakeAXAnswer(ref, "AXChildren", kAXErrorSuccess, children.get());
+  const PrefetchHint hint{{element, nullptr}, {"AXRole", "AXValue", "AXChildren"}};
+  for (const AXError whole : {kAXErrorSuccess, kAXErrorCannotComplete}) {
+    SCOPED_TRACE(whole);
+    fakeAXMultipleError(whole);
+    BatchedReads reads;
+    reads.hint(hint);
+    EXPECT_FALSE(reads.take(unhinted, "AXRole"));
+    EXPECT_FALSE(reads.take(element, "AXTitle"));  // not hinted: read plainly
+    EXPECT_TRUE(fakeAXReads().empty()) << "a hint alone asks nothing";
+    const auto first = reads.take(element, "AXRole");
+    ASSERT_EQ(fakeAXReads().size(), 1u);
+    EXPECT_EQ(fakeAXReads()[0].attribute, "AXRole,AXValue,AXChildren");
+    if (whole != kAXErrorSuccess) {
+      // A failed request leaves every read to the plain path, which asks again.
+      EXPECT_FALSE(first);
+      EXPECT_FALSE(reads.take(element, "AXChildren"));
+      EXPECT_EQ(fakeAXReads().size(), 1u);
+    } else {
+      for (const char* name : {"AXRole", "AXValue", "AXChildren"}) {
+        SCOPED_TRACE(name);
+        const auto batched = std::string_view(name) == "AXRole" ? first : reads.take(element, name);
+        ASSERT_TRUE(batched) << "the batch answers every hinted attribute";
+        const std::optional<AttrValue> plain = copyAXAttribute(element, name);
+        ASSERT_EQ(batched->has_value(), plain.has_value());
+        if (plain) EXPECT_EQ(describe(**batched), describe(*plain));
+      }
+      EXPECT_EQ(fakeAXReads().size(), 4u) << "one batch, then the three plain reads compared";
+      EXPECT_FALSE(reads.take(element, "AXRole")) << "an answer is handed out once";
+      const auto list = copyAXAttribute(element, "AXChildren");
+      ASSERT_TRUE(list && list->list());
+      EXPECT_EQ(axElementOf(*list->list()->at(0).element()), axElementOf(child));
+    }
+    fakeAXReset();
+    fakeAXAnswer(ref, "AXRole", kAXErrorSuccess, role.get());
+    fakeAXAnswer(ref, "AXValue", kAXErrorNoValue, nullptr);
+    fakeAXAnswer(ref, "AXChildren", kAXErrorSuccess, children.get());
+  }
 }
 
 TEST_F(AXValuesMac, BooleanWritesPassTheSharedCFBooleans) {

@@ -31,6 +31,7 @@ struct World {
   std::map<std::pair<AXUIElementRef, std::string>, Answer> answers;
   std::vector<FakeAXCall> reads;
   std::vector<FakeAXCall> writes;
+  AXError multipleError = kAXErrorSuccess;
 };
 
 // The fake stands in for a process-wide C library, so it keeps its state in one place too.
@@ -259,6 +260,45 @@ AXError AXUIElementCopyAttributeValue(AXUIElementRef element, CFStringRef attrib
   return found->second.error;
 }
 
+AXError AXUIElementCopyMultipleAttributeValues(AXUIElementRef element, CFArrayRef attributes,
+                                               AXCopyMultipleAttributeOptions, CFArrayRef* values) {
+  const Object* names = use(attributes, "AXUIElementCopyMultipleAttributeValues");
+  if (use(element, "AXUIElementCopyMultipleAttributeValues") == nullptr || names == nullptr) {
+    return kAXErrorIllegalArgument;
+  }
+  // One request, logged as one read of the names joined by commas.
+  std::string joined;
+  std::vector<const void*> slots;
+  std::vector<CFTypeRef> made;
+  for (CFTypeRef item : names->items) {
+    const Object* name = use(item, "AXUIElementCopyMultipleAttributeValues");
+    if (name == nullptr) return kAXErrorIllegalArgument;
+    const std::string key(name->units.begin(), name->units.end());
+    joined += (joined.empty() ? "" : ",") + key;
+    const auto found = world().answers.find({element, key});
+    if (found != world().answers.end() && found->second.error == kAXErrorSuccess &&
+        found->second.value != nullptr) {
+      slots.push_back(found->second.value);
+      continue;
+    }
+    // Without the stop-on-error option a failed attribute's slot holds its error code.
+    AXError code = found == world().answers.end()           ? kAXErrorAttributeUnsupported
+                   : found->second.error != kAXErrorSuccess ? found->second.error
+                                                            : kAXErrorNoValue;
+    made.push_back(AXValueCreate(kAXValueTypeAXError, &code));
+    slots.push_back(made.back());
+  }
+  world().reads.push_back({element, joined, nullptr});
+  if (world().multipleError != kAXErrorSuccess) {
+    for (CFTypeRef m : made) CFRelease(m);
+    return world().multipleError;
+  }
+  *values = CFArrayCreate(kCFAllocatorDefault, slots.data(), static_cast<CFIndex>(slots.size()),
+                          &kCFTypeArrayCallBacks);
+  for (CFTypeRef m : made) CFRelease(m);
+  return kAXErrorSuccess;
+}
+
 AXError AXUIElementSetAttributeValue(AXUIElementRef element, CFStringRef attribute,
                                      CFTypeRef value) {
   const Object* name = use(attribute, "AXUIElementSetAttributeValue");
@@ -286,6 +326,10 @@ void fakeAXAnswer(AXUIElementRef element, std::string_view attribute, AXError er
   slot = {error, value != nullptr ? CFRetain(value) : nullptr};
 }
 
+void fakeAXMultipleError(AXError error) {
+  world().multipleError = error;
+}
+
 const std::vector<FakeAXCall>& fakeAXReads() {
   return world().reads;
 }
@@ -298,6 +342,7 @@ void fakeAXReset() {
     if (answer.value != nullptr) CFRelease(answer.value);
   }
   world().answers.clear();
+  world().multipleError = kAXErrorSuccess;
   world().reads.clear();
   world().writes.clear();
   world().errors.clear();

@@ -19,6 +19,9 @@ std::vector<std::string> fakeCFErrors();
 void fakeAXAnswer(AXUIElementRef element, std::string_view attribute, AXError error,
                   CFTypeRef value);
 
+// Every AXUIElementCopyMultipleAttributeValues fails as a whole with `error` (success: answers).
+void fakeAXMultipleError(AXError error);
+
 struct FakeAXCall {
   AXUIElementRef element;
   std::string attribute;
@@ -27,5 +30,6 @@ struct FakeAXCall {
 const std::vector<FakeAXCall>& fakeAXReads();
 const std::vector<FakeAXCall>& fakeAXWrites();
 
-// Drops the scripted answers (releasing their values), the call logs and the errors.
+// Drops the scripted answers (releasing their values), the call logs and the errors. A request
+// for several attributes is logged as one read whose attribute is their names joined by commas.
 void fakeAXReset();
