@@ -28,6 +28,7 @@ it STATE_ACTIVE; the fixture prints "ready" only after it saw that state on the 
 import json
 import os
 import queue
+import select
 import signal
 import socket
 import subprocess
@@ -227,8 +228,11 @@ class BusMonitor:
                                capture_output=True, text=True, timeout=30, check=True)
         self.proc = subprocess.Popen(["dbus-monitor", "--address", reply.stdout.strip(), "type='method_call'"],
                                      env=session.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-        # It prints the loss of its own name as soon as it is monitoring.
-        self.proc.stdout.readline()
+        # It prints the loss of its own name as soon as it is monitoring; a monitor that never
+        # starts leaves the call list empty, which the tests' own checks then catch.
+        ready, _, _ = select.select([self.proc.stdout], [], [], READY_TIMEOUT_S)
+        if ready:
+            self.proc.stdout.readline()
 
     def calls(self):
         self.proc.terminate()
