@@ -3,11 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-
 #include "common/host_bundle.h"
 #include "selprobe/result.h"
-#include "testing/capture.h"
 #include "testing/fake_ax.h"
 
 namespace {
@@ -96,32 +93,6 @@ TEST(Probe, MissingOrNonTextRoleIsAQuestionMark) {
     EXPECT_EQ(result["ok"], true);
     EXPECT_EQ(result["role"], "?");
   }
-}
-
-TEST(Probe, LineIsOneCompactObjectWithEscapedLineBreaks) {
-  Desk desk;
-  desk.field->value(u"one\ntwo \U0001F600");
-  desk.field->set("AXSelectedTextRange", AttrValue{TextRange{0, 4}});
-  CapturedFd out;
-  emit(probeSelection(desk.ax), out.fd());
-  const std::string line = out.contents();
-  ASSERT_FALSE(line.empty());
-  EXPECT_EQ(line.find('\n'), line.size() - 1);
-  EXPECT_EQ(std::count(line.begin(), line.end(), ' '), 1);  // compact: the one space is the text's
-  const auto parsed = nlohmann::json::parse(line);
-  EXPECT_TRUE(parsed["ok"].is_boolean());
-  EXPECT_TRUE(parsed["truncated"].is_boolean());
-  EXPECT_EQ(parsed["selected"], "one\n");
-  EXPECT_EQ(parsed["after"], "two \xF0\x9F\x98\x80");
-}
-
-TEST(Probe, FailureLineCarriesTheReasonOnly) {
-  CapturedFd out;
-  emit(fail(REASON_NOT_TRUSTED), out.fd());
-  const std::string line = out.contents();
-  EXPECT_TRUE(line == "{\"ok\":false,\"reason\":\"not-trusted\"}\n" ||
-              line == "{\"reason\":\"not-trusted\",\"ok\":false}\n")
-      << line;
 }
 
 }  // namespace

@@ -43,14 +43,6 @@ TEST(Selection, ClampKeepsBoundsInsideTheText) {
   for (const auto& row : rows) EXPECT_EQ(clampRange(row.range, 10), row.expected) << row.name;
 }
 
-TEST(Selection, EmptyTextGivesEmptyPieces) {
-  Pieces p = cutPieces(u"", {0, 0});
-  EXPECT_EQ(p.before, "");
-  EXPECT_EQ(p.selected, "");
-  EXPECT_EQ(p.after, "");
-  EXPECT_FALSE(p.truncated);
-}
-
 TEST(Selection, CaretInsideASurrogatePairLeavesAReplacementOnEachSide) {
   Pieces p = cutPieces(u"a" + EMOJI + u"b", {2, 0});
   EXPECT_EQ(p.before, "a" + FFFD);
@@ -65,6 +57,7 @@ TEST(Selection, LimitsCountCharactersNotCodeUnits) {
     int64_t beforeChars, selectedChars, afterChars;
     bool truncated;
   } rows[] = {
+      {"empty text", u"", u"", u"", 0, 0, 0, false},
       {"600 before", repeat(u"x", 600), u"", u"", 600, 0, 0, false},
       {"601 before", repeat(u"x", 601), u"", u"", 600, 0, 0, true},
       {"600 emoji before", repeat(EMOJI, 600), u"", u"", 600, 0, 0, false},
