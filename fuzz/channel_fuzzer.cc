@@ -10,10 +10,10 @@
 
 #include "fuzz/checks.h"
 #include "keyherald/config.h"
-#include "keyherald/fake_keyboard.h"
 #include "keyherald/raw_keys.h"
 #include "keyherald/watcher.h"
 #include "testing/capture.h"
+#include "testing/fake_keyboard.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include "keyherald/fake_keyboard.h"
 #include "testing/capture.h"
+#include "testing/fake_keyboard.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // A scripted keyboard platform for unit tests: trust, monitors, ticks and SIGTERM on demand.
-#include "keyherald/fake_keyboard.h"
+#include "testing/fake_keyboard.h"
 
 const char* kindName(EventKind kind) {
   switch (kind) {
