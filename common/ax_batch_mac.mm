@@ -72,8 +72,7 @@ void BatchedReads::hint(const PrefetchHint& hint) {
 }
 
 std::optional<std::optional<AttrValue>> BatchedReads::take(const Element& element,
-                                                           std::string_view name,
-                                                           AXError* error) {
+                                                           std::string_view name, AXError* error) {
   const auto found = hinted_.find(element.get());
   if (found == hinted_.end()) return std::nullopt;
   Entry& entry = found->second;

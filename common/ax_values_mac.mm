@@ -102,8 +102,8 @@ std::optional<AttrValue> copyAXAttribute(const Element& element, std::string_vie
   const ScopedCF attribute(createAttributeName(name));
   if (attribute.get() == nullptr) return std::nullopt;
   ScopedCF value;
-  const AXError code = AXUIElementCopyAttributeValue(
-      ref, static_cast<CFStringRef>(attribute.get()), value.receive());
+  const AXError code = AXUIElementCopyAttributeValue(ref, static_cast<CFStringRef>(attribute.get()),
+                                                     value.receive());
   if (error != nullptr) *error = code;
   // On an error code the slot is normally left null; whatever it holds is released all the same.
   if (code != kAXErrorSuccess || value.get() == nullptr) return std::nullopt;

@@ -114,7 +114,7 @@ class MacKeyboard final : public Keyboard {
   std::map<MonitorId, id> monitors_;
   MonitorId nextMonitorId_ = 1;
   dispatch_source_t terminationSource_ = nil;  // kept so ARC never releases the live source
-  id<NSObject> activity_ = nil;                 // held, never ended: the run ends with the process
+  id<NSObject> activity_ = nil;                // held, never ended: the run ends with the process
 };
 
 }  // namespace
