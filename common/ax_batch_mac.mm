@@ -24,7 +24,8 @@ std::optional<AttrValue> answerOf(CFTypeRef slot) {
 }  // namespace
 
 std::vector<std::optional<AttrValue>> copyAXAttributes(const Element& element,
-                                                       const std::vector<std::string>& names) {
+                                                       const std::vector<std::string>& names,
+                                                       AXError* error) {
   const AXUIElementRef ref = axElementOf(element);
   if (ref == nullptr || names.empty()) return {};
   std::deque<ScopedCF> owned;  // a deque: ScopedCF cannot move
@@ -40,11 +41,12 @@ std::vector<std::optional<AttrValue>> copyAXAttributes(const Element& element,
   if (list.get() == nullptr) return {};
   CFArrayRef values = nullptr;
   // Without the stop-on-error option every attribute gets a slot, failed ones an AXError value.
-  const AXError error = AXUIElementCopyMultipleAttributeValues(
+  const AXError code = AXUIElementCopyMultipleAttributeValues(
       ref, static_cast<CFArrayRef>(list.get()), static_cast<AXCopyMultipleAttributeOptions>(0),
       &values);
   const ScopedCF reply(values);  // released on every path, whatever the code said
-  if (error != kAXErrorSuccess || values == nullptr || CFGetTypeID(values) != CFArrayGetTypeID()) {
+  if (error != nullptr) *error = code;
+  if (code != kAXErrorSuccess || values == nullptr || CFGetTypeID(values) != CFArrayGetTypeID()) {
     return {};
   }
   if (CFArrayGetCount(values) != static_cast<CFIndex>(names.size())) return {};
@@ -57,7 +59,12 @@ std::vector<std::optional<AttrValue>> copyAXAttributes(const Element& element,
 }
 
 void BatchedReads::hint(const PrefetchHint& hint) {
-  std::vector<std::string> names(hint.attributes.begin(), hint.attributes.end());
+  // Asked ahead, the value would be asked of every group, table and web area too.
+  std::vector<std::string> names;
+  for (std::string_view name : hint.attributes) {
+    if (name != "AXValue") names.emplace_back(name);
+  }
+  if (names.empty()) return;
   for (const Element& element : hint.elements) {
     if (element == nullptr || axElementOf(element) == nullptr) continue;
     hinted_.insert_or_assign(element.get(), Entry{element, names, {}, {}, false});
@@ -65,7 +72,7 @@ void BatchedReads::hint(const PrefetchHint& hint) {
 }
 
 std::optional<std::optional<AttrValue>> BatchedReads::take(const Element& element,
-                                                           std::string_view name) {
+                                                           std::string_view name, AXError* error) {
   const auto found = hinted_.find(element.get());
   if (found == hinted_.end()) return std::nullopt;
   Entry& entry = found->second;
@@ -73,11 +80,14 @@ std::optional<std::optional<AttrValue>> BatchedReads::take(const Element& elemen
   if (at == entry.names.end()) return std::nullopt;
   if (!entry.fetched) {
     entry.fetched = true;
-    entry.values = copyAXAttributes(entry.element, entry.names);
-    entry.taken.assign(entry.values.size(), false);
+    entry.values = copyAXAttributes(entry.element, entry.names, error);
+    // A failed request leaves every slot empty: asked again one by one, an application that timed
+    // out would make each plain read wait as long again.
+    entry.values.resize(entry.names.size());
+    entry.taken.assign(entry.names.size(), false);
   }
   const auto index = static_cast<size_t>(at - entry.names.begin());
-  if (index >= entry.values.size() || entry.taken[index]) return std::nullopt;
+  if (entry.taken[index]) return std::nullopt;
   entry.taken[index] = true;
   std::optional<AttrValue> answer = std::move(entry.values[index]);
   if (std::all_of(entry.taken.begin(), entry.taken.end(), [](bool t) { return t; })) {

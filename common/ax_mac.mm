@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -19,6 +20,8 @@ namespace {
 
 // Each read is one request to the owning application (a hinted element's attributes share one),
 // bounded by the AX messaging timeout the system applies to every request (nothing changes it).
+// An application that lets one request time out is asked nothing more in the run or poll, so it
+// costs at most one timeout there, not one per remaining element and attribute.
 class MacAccessibility final : public Accessibility {
  public:
   bool isTrusted() override { return AXIsProcessTrusted() != 0; }
@@ -52,20 +55,49 @@ class MacAccessibility final : public Accessibility {
   Element systemWideElement() override { return adoptElement(AXUIElementCreateSystemWide()); }
 
   std::optional<AttrValue> copyAttribute(const Element& element, std::string_view name) override {
-    if (auto batched = batched_.take(element, name)) return std::move(*batched);
-    return copyAXAttribute(element, name);
+    const std::optional<pid_t> pid = answeringPid(element);
+    if (!pid) return std::nullopt;
+    AXError error = kAXErrorSuccess;
+    std::optional<AttrValue> value;
+    if (auto batched = batched_.take(element, name, &error)) {
+      value = std::move(*batched);
+    } else {
+      value = copyAXAttribute(element, name, &error);
+    }
+    noteError(*pid, error);
+    return value;
   }
 
-  // A walk's role, value and children of one element come in one request instead of three.
+  // A walk's role and children of one element come in one request instead of two.
   void prefetch(const PrefetchHint& hint) override { batched_.hint(hint); }
-  void beginStep() override { batched_.clear(); }
+  void beginStep() override {
+    batched_.clear();
+    stopped_.clear();
+  }
 
   void setBoolAttribute(const Element& element, std::string_view name, bool value) override {
-    setAXBoolAttribute(element, name, value);
+    if (const std::optional<pid_t> pid = answeringPid(element)) {
+      noteError(*pid, setAXBoolAttribute(element, name, value));
+    }
   }
 
  private:
+  // The process behind an element (a local lookup, no request), or nothing when that application
+  // has already timed out in this run or poll. The system-wide element stands as process 0.
+  std::optional<pid_t> answeringPid(const Element& element) const {
+    const AXUIElementRef ref = axElementOf(element);
+    pid_t pid = 0;
+    if (ref != nullptr && AXUIElementGetPid(ref, &pid) != kAXErrorSuccess) pid = 0;
+    if (stopped_.count(pid) != 0) return std::nullopt;
+    return pid;
+  }
+
+  void noteError(pid_t pid, AXError error) {
+    if (error == kAXErrorCannotComplete) stopped_.insert(pid);
+  }
+
   BatchedReads batched_;
+  std::set<pid_t> stopped_;  // applications that timed out in this run or poll
 };
 
 }  // namespace

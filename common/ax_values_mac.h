@@ -50,8 +50,11 @@ AttrValue attrValueOf(CFTypeRef value);
 // An owned CFString for an attribute name; null when the name is not valid UTF-8.
 CFStringRef createAttributeName(std::string_view name);
 
-// One AXUIElementCopyAttributeValue; nothing on any error code or a null value.
-std::optional<AttrValue> copyAXAttribute(const Element& element, std::string_view name);
+// One AXUIElementCopyAttributeValue; nothing on any error code or a null value. `error`, when
+// given, receives the request's code (left alone when no request was made).
+std::optional<AttrValue> copyAXAttribute(const Element& element, std::string_view name,
+                                         AXError* error = nullptr);
 
-// One AXUIElementSetAttributeValue with kCFBooleanTrue or kCFBooleanFalse; the code is ignored.
-void setAXBoolAttribute(const Element& element, std::string_view name, bool value);
+// One AXUIElementSetAttributeValue with kCFBooleanTrue or kCFBooleanFalse; the code is returned
+// only to tell an application that stopped answering (kAXErrorFailure when nothing was asked).
+AXError setAXBoolAttribute(const Element& element, std::string_view name, bool value);

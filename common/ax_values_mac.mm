@@ -95,24 +95,26 @@ AttrValue attrValueOf(CFTypeRef value) {
   return AttrValue{OpaqueValue{}};
 }
 
-std::optional<AttrValue> copyAXAttribute(const Element& element, std::string_view name) {
+std::optional<AttrValue> copyAXAttribute(const Element& element, std::string_view name,
+                                         AXError* error) {
   const AXUIElementRef ref = axElementOf(element);
   if (ref == nullptr) return std::nullopt;
   const ScopedCF attribute(createAttributeName(name));
   if (attribute.get() == nullptr) return std::nullopt;
   ScopedCF value;
-  const AXError error = AXUIElementCopyAttributeValue(
-      ref, static_cast<CFStringRef>(attribute.get()), value.receive());
+  const AXError code = AXUIElementCopyAttributeValue(ref, static_cast<CFStringRef>(attribute.get()),
+                                                     value.receive());
+  if (error != nullptr) *error = code;
   // On an error code the slot is normally left null; whatever it holds is released all the same.
-  if (error != kAXErrorSuccess || value.get() == nullptr) return std::nullopt;
+  if (code != kAXErrorSuccess || value.get() == nullptr) return std::nullopt;
   return attrValueOf(value.get());
 }
 
-void setAXBoolAttribute(const Element& element, std::string_view name, bool value) {
+AXError setAXBoolAttribute(const Element& element, std::string_view name, bool value) {
   const AXUIElementRef ref = axElementOf(element);
-  if (ref == nullptr) return;
+  if (ref == nullptr) return kAXErrorFailure;
   const ScopedCF attribute(createAttributeName(name));
-  if (attribute.get() == nullptr) return;
-  AXUIElementSetAttributeValue(ref, static_cast<CFStringRef>(attribute.get()),
-                               value ? kCFBooleanTrue : kCFBooleanFalse);
+  if (attribute.get() == nullptr) return kAXErrorFailure;
+  return AXUIElementSetAttributeValue(ref, static_cast<CFStringRef>(attribute.get()),
+                                      value ? kCFBooleanTrue : kCFBooleanFalse);
 }

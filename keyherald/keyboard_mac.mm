@@ -90,6 +90,12 @@ class MacKeyboard final : public Keyboard {
   void run() override {
     NSApplication* app = [NSApplication sharedApplication];
     [app setActivationPolicy:NSApplicationActivationPolicyAccessory];
+    // A windowless accessory process may be napped: its retry timer would stretch and key lines
+    // come late. The activity keeps it awake for the run but lets the idle system sleep.
+    activity_ = [[NSProcessInfo processInfo]
+        beginActivityWithOptions:NSActivityUserInitiatedAllowingIdleSystemSleep |
+                                 NSActivityLatencyCritical
+                          reason:@"Reports trigger keys to the dictation host as they happen"];
     [app run];
   }
 
@@ -108,6 +114,7 @@ class MacKeyboard final : public Keyboard {
   std::map<MonitorId, id> monitors_;
   MonitorId nextMonitorId_ = 1;
   dispatch_source_t terminationSource_ = nil;  // kept so ARC never releases the live source
+  id<NSObject> activity_ = nil;                // held, never ended: the run ends with the process
 };
 
 }  // namespace

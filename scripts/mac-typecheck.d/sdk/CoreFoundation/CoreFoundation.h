@@ -122,6 +122,19 @@ extern const CFBooleanRef kCFBooleanFalse;
 CFTypeID CFBooleanGetTypeID(void);
 Boolean CFBooleanGetValue(CFBooleanRef boolean);
 
+// Run loops.
+typedef double CFTimeInterval;
+typedef CFStringRef CFRunLoopMode;
+typedef enum CFRunLoopRunResult : SInt32 {
+  kCFRunLoopRunFinished = 1,
+  kCFRunLoopRunStopped = 2,
+  kCFRunLoopRunTimedOut = 3,
+  kCFRunLoopRunHandledSource = 4,
+} CFRunLoopRunResult;
+extern const CFRunLoopMode kCFRunLoopDefaultMode;
+CFRunLoopRunResult CFRunLoopRunInMode(CFRunLoopMode mode, CFTimeInterval seconds,
+                                      Boolean returnAfterSourceHandled);
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,7 +1,6 @@
-// An in-memory CoreFoundation and AX API with real reference counts, for Linux tests of the glue.
+// An in-memory CoreFoundation with real reference counts, for Linux tests of the macOS glue.
 #include "fake_cf.h"
 
-#include <map>
 #include <set>
 #include <utility>
 
@@ -18,20 +17,13 @@ struct Object {
   bool boolean = false;
   AXValueType axType = kAXValueTypeIllegal;
   CFRange range = {0, 0};
-};
-
-struct Answer {
-  AXError error;
-  CFTypeRef value;  // holds a reference
+  AXError error = kAXErrorSuccess;  // of an AXValue of type kAXValueTypeAXError
+  FakeNode node = {0, 0};           // of an element
 };
 
 struct World {
   std::set<const Object*> live;
   std::vector<std::string> errors;
-  std::map<std::pair<AXUIElementRef, std::string>, Answer> answers;
-  std::vector<FakeAXCall> reads;
-  std::vector<FakeAXCall> writes;
-  AXError multipleError = kAXErrorSuccess;
 };
 
 // The fake stands in for a process-wide C library, so it keeps its state in one place too.
@@ -112,7 +104,6 @@ const CFAllocatorRef kCFAllocatorDefault = nullptr;
 const CFArrayCallBacks kCFTypeArrayCallBacks = {0, nullptr, nullptr, nullptr, nullptr};
 const CFBooleanRef kCFBooleanTrue = reinterpret_cast<CFBooleanRef>(&trueObject);
 const CFBooleanRef kCFBooleanFalse = reinterpret_cast<CFBooleanRef>(&falseObject);
-CFStringRef kAXTrustedCheckOptionPrompt = nullptr;
 
 CFTypeRef CFRetain(CFTypeRef cf) {
   if (Object* object = use(cf, "CFRetain"); object != nullptr && !immortal(object)) ++object->refs;
@@ -223,6 +214,7 @@ AXValueRef AXValueCreate(AXValueType type, const void* valuePtr) {
   Object* object = make(AXVALUE);
   object->axType = type;
   if (type == kAXValueTypeCFRange) object->range = *static_cast<const CFRange*>(valuePtr);
+  if (type == kAXValueTypeAXError) object->error = *static_cast<const AXError*>(valuePtr);
   return reinterpret_cast<AXValueRef>(object);
 }
 
@@ -233,80 +225,10 @@ AXValueType AXValueGetType(AXValueRef value) {
 
 Boolean AXValueGetValue(AXValueRef value, AXValueType type, void* valuePtr) {
   const Object* object = use(value, "AXValueGetValue");
-  if (object == nullptr || object->axType != type || type != kAXValueTypeCFRange) return false;
-  *static_cast<CFRange*>(valuePtr) = object->range;
-  return true;
-}
-
-AXUIElementRef AXUIElementCreateApplication(pid_t) {
-  return reinterpret_cast<AXUIElementRef>(make(ELEMENT));
-}
-
-AXUIElementRef AXUIElementCreateSystemWide(void) {
-  return reinterpret_cast<AXUIElementRef>(make(ELEMENT));
-}
-
-AXError AXUIElementCopyAttributeValue(AXUIElementRef element, CFStringRef attribute,
-                                      CFTypeRef* value) {
-  const Object* name = use(attribute, "AXUIElementCopyAttributeValue");
-  if (use(element, "AXUIElementCopyAttributeValue") == nullptr || name == nullptr) {
-    return kAXErrorIllegalArgument;
-  }
-  std::string key(name->units.begin(), name->units.end());  // attribute names are ASCII
-  world().reads.push_back({element, key, nullptr});
-  const auto found = world().answers.find({element, key});
-  if (found == world().answers.end()) return kAXErrorAttributeUnsupported;
-  if (found->second.value != nullptr) *value = CFRetain(found->second.value);
-  return found->second.error;
-}
-
-AXError AXUIElementCopyMultipleAttributeValues(AXUIElementRef element, CFArrayRef attributes,
-                                               AXCopyMultipleAttributeOptions, CFArrayRef* values) {
-  const Object* names = use(attributes, "AXUIElementCopyMultipleAttributeValues");
-  if (use(element, "AXUIElementCopyMultipleAttributeValues") == nullptr || names == nullptr) {
-    return kAXErrorIllegalArgument;
-  }
-  // One request, logged as one read of the names joined by commas.
-  std::string joined;
-  std::vector<const void*> slots;
-  std::vector<CFTypeRef> made;
-  for (CFTypeRef item : names->items) {
-    const Object* name = use(item, "AXUIElementCopyMultipleAttributeValues");
-    if (name == nullptr) return kAXErrorIllegalArgument;
-    const std::string key(name->units.begin(), name->units.end());
-    joined += (joined.empty() ? "" : ",") + key;
-    const auto found = world().answers.find({element, key});
-    if (found != world().answers.end() && found->second.error == kAXErrorSuccess &&
-        found->second.value != nullptr) {
-      slots.push_back(found->second.value);
-      continue;
-    }
-    // Without the stop-on-error option a failed attribute's slot holds its error code.
-    AXError code = found == world().answers.end()           ? kAXErrorAttributeUnsupported
-                   : found->second.error != kAXErrorSuccess ? found->second.error
-                                                            : kAXErrorNoValue;
-    made.push_back(AXValueCreate(kAXValueTypeAXError, &code));
-    slots.push_back(made.back());
-  }
-  world().reads.push_back({element, joined, nullptr});
-  if (world().multipleError != kAXErrorSuccess) {
-    for (CFTypeRef m : made) CFRelease(m);
-    return world().multipleError;
-  }
-  *values = CFArrayCreate(kCFAllocatorDefault, slots.data(), static_cast<CFIndex>(slots.size()),
-                          &kCFTypeArrayCallBacks);
-  for (CFTypeRef m : made) CFRelease(m);
-  return kAXErrorSuccess;
-}
-
-AXError AXUIElementSetAttributeValue(AXUIElementRef element, CFStringRef attribute,
-                                     CFTypeRef value) {
-  const Object* name = use(attribute, "AXUIElementSetAttributeValue");
-  if (use(element, "AXUIElementSetAttributeValue") == nullptr || name == nullptr) {
-    return kAXErrorIllegalArgument;
-  }
-  world().writes.push_back({element, std::string(name->units.begin(), name->units.end()), value});
-  return kAXErrorSuccess;
+  if (object == nullptr || object->axType != type) return false;
+  if (type == kAXValueTypeCFRange) *static_cast<CFRange*>(valuePtr) = object->range;
+  if (type == kAXValueTypeAXError) *static_cast<AXError*>(valuePtr) = object->error;
+  return type == kAXValueTypeCFRange || type == kAXValueTypeAXError;
 }
 
 }  // extern "C"
@@ -319,31 +241,18 @@ std::vector<std::string> fakeCFErrors() {
   return world().errors;
 }
 
-void fakeAXAnswer(AXUIElementRef element, std::string_view attribute, AXError error,
-                  CFTypeRef value) {
-  auto& slot = world().answers[{element, std::string(attribute)}];
-  if (slot.value != nullptr) CFRelease(slot.value);
-  slot = {error, value != nullptr ? CFRetain(value) : nullptr};
+AXUIElementRef fakeCFCreateElement(FakeNode node) {
+  Object* object = make(ELEMENT);
+  object->node = node;
+  return reinterpret_cast<AXUIElementRef>(object);
 }
 
-void fakeAXMultipleError(AXError error) {
-  world().multipleError = error;
+std::optional<FakeNode> fakeCFNodeOf(CFTypeRef ref) {
+  const Object* object = use(ref, "fakeCFNodeOf");
+  if (object == nullptr || object->type != ELEMENT) return std::nullopt;
+  return object->node;
 }
 
-const std::vector<FakeAXCall>& fakeAXReads() {
-  return world().reads;
-}
-const std::vector<FakeAXCall>& fakeAXWrites() {
-  return world().writes;
-}
-
-void fakeAXReset() {
-  for (auto& [key, answer] : world().answers) {
-    if (answer.value != nullptr) CFRelease(answer.value);
-  }
-  world().answers.clear();
-  world().multipleError = kAXErrorSuccess;
-  world().reads.clear();
-  world().writes.clear();
+void fakeCFReset() {
   world().errors.clear();
 }

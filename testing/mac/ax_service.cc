@@ -1,0 +1,239 @@
+// The in-memory Accessibility service: the AX C API and the run loop over scripted applications.
+#include "testing/mac/ax_service.h"
+
+#include <map>
+#include <utility>
+
+namespace {
+
+struct Answer {
+  AXError error;
+  CFTypeRef value;  // holds a reference
+};
+
+struct Frontmost {
+  pid_t pid;
+  CFStringRef bundleId;  // holds a reference
+};
+
+struct Service {
+  std::map<std::pair<FakeNode, std::string>, Answer> answers;
+  std::map<pid_t, AXError> stalls;
+  AXError multipleError = kAXErrorSuccess;
+  std::vector<FakeAXCall> reads;
+  std::vector<FakeAXCall> writes;
+  double clock = 0;
+  std::optional<Frontmost> frontmost;
+  std::optional<std::optional<Frontmost>> activated;  // waits for the run loop
+};
+
+// The fake stands in for a process-wide system service, so it keeps its state in one place too.
+Service& service() {
+  static Service instance;
+  return instance;
+}
+
+constexpr pid_t SYSTEM_WIDE = -1;
+
+void drop(std::optional<Frontmost>& frontmost) {
+  if (frontmost) CFRelease(frontmost->bundleId);
+  frontmost.reset();
+}
+
+std::string keyOf(CFStringRef name) {
+  std::u16string units(static_cast<size_t>(CFStringGetLength(name)), u'\0');
+  CFStringGetCharacters(name, CFRangeMake(0, static_cast<CFIndex>(units.size())),
+                        reinterpret_cast<UniChar*>(units.data()));
+  return std::string(units.begin(), units.end());  // attribute names are ASCII
+}
+
+CFStringRef createText(std::u16string_view units) {
+  return CFStringCreateWithCharacters(kCFAllocatorDefault,
+                                      reinterpret_cast<const UniChar*>(units.data()),
+                                      static_cast<CFIndex>(units.size()));
+}
+
+// The error a stalled application answers every request with, after the system's wait.
+AXError stallOf(FakeNode node) {
+  const auto found = service().stalls.find(node.pid);
+  if (found == service().stalls.end()) return kAXErrorSuccess;
+  if (found->second == kAXErrorCannotComplete) service().clock += FAKE_AX_TIMEOUT_SECONDS;
+  return found->second;
+}
+
+// The scripted answer; an attribute never scripted is unsupported.
+Answer answerOf(FakeNode node, const std::string& attribute) {
+  const auto found = service().answers.find({node, attribute});
+  if (found == service().answers.end()) return {kAXErrorAttributeUnsupported, nullptr};
+  return found->second;
+}
+
+}  // namespace
+
+extern "C" {
+
+const CFRunLoopMode kCFRunLoopDefaultMode = nullptr;
+
+Boolean AXIsProcessTrusted(void) {
+  return true;
+}
+Boolean AXIsProcessTrustedWithOptions(CFDictionaryRef) {
+  return true;
+}
+
+AXUIElementRef AXUIElementCreateApplication(pid_t pid) {
+  return fakeCFCreateElement({pid, 0});
+}
+
+AXUIElementRef AXUIElementCreateSystemWide(void) {
+  return fakeCFCreateElement({SYSTEM_WIDE, 0});
+}
+
+AXError AXUIElementGetPid(AXUIElementRef element, pid_t* pid) {
+  const std::optional<FakeNode> node = fakeCFNodeOf(element);
+  if (!node || node->pid == SYSTEM_WIDE) return kAXErrorIllegalArgument;
+  *pid = node->pid;
+  return kAXErrorSuccess;
+}
+
+AXError AXUIElementCopyAttributeValue(AXUIElementRef element, CFStringRef attribute,
+                                      CFTypeRef* value) {
+  const std::optional<FakeNode> node = fakeCFNodeOf(element);
+  if (!node || attribute == nullptr) return kAXErrorIllegalArgument;
+  const std::string key = keyOf(attribute);
+  service().reads.push_back({element, *node, key, nullptr});
+  if (const AXError stall = stallOf(*node)) return stall;
+  const Answer answer = answerOf(*node, key);
+  if (answer.value != nullptr) *value = CFRetain(answer.value);
+  return answer.error;
+}
+
+AXError AXUIElementCopyMultipleAttributeValues(AXUIElementRef element, CFArrayRef attributes,
+                                               AXCopyMultipleAttributeOptions options,
+                                               CFArrayRef* values) {
+  const std::optional<FakeNode> node = fakeCFNodeOf(element);
+  if (!node || attributes == nullptr) return kAXErrorIllegalArgument;
+  std::string joined;
+  std::vector<std::string> keys;
+  for (CFIndex i = 0; i < CFArrayGetCount(attributes); ++i) {
+    keys.push_back(keyOf(static_cast<CFStringRef>(CFArrayGetValueAtIndex(attributes, i))));
+    joined += (joined.empty() ? "" : ",") + keys.back();
+  }
+  service().reads.push_back({element, *node, joined, nullptr});
+  if (const AXError stall = stallOf(*node)) return stall;
+  if (service().multipleError != kAXErrorSuccess) return service().multipleError;
+  std::vector<const void*> slots;
+  std::vector<CFTypeRef> made;
+  for (const std::string& key : keys) {
+    const Answer answer = answerOf(*node, key);
+    if (answer.error == kAXErrorSuccess && answer.value != nullptr) {
+      slots.push_back(answer.value);
+      continue;
+    }
+    AXError code = answer.error != kAXErrorSuccess ? answer.error : kAXErrorNoValue;
+    if ((options & kAXCopyMultipleAttributeOptionStopOnError) != 0) {
+      for (CFTypeRef m : made) CFRelease(m);
+      return code;
+    }
+    // Without the stop-on-error option a failed attribute's slot holds its error code.
+    made.push_back(AXValueCreate(kAXValueTypeAXError, &code));
+    slots.push_back(made.back());
+  }
+  *values = CFArrayCreate(kCFAllocatorDefault, slots.data(), static_cast<CFIndex>(slots.size()),
+                          &kCFTypeArrayCallBacks);
+  for (CFTypeRef m : made) CFRelease(m);
+  return kAXErrorSuccess;
+}
+
+AXError AXUIElementSetAttributeValue(AXUIElementRef element, CFStringRef attribute,
+                                     CFTypeRef value) {
+  const std::optional<FakeNode> node = fakeCFNodeOf(element);
+  if (!node || attribute == nullptr) return kAXErrorIllegalArgument;
+  service().writes.push_back({element, *node, keyOf(attribute), value});
+  return stallOf(*node);
+}
+
+// Running the main run loop is what lets NSWorkspace take in a change of frontmost application.
+CFRunLoopRunResult CFRunLoopRunInMode(CFRunLoopMode, CFTimeInterval, Boolean) {
+  if (service().activated) {
+    drop(service().frontmost);
+    service().frontmost = *service().activated;
+    service().activated.reset();
+  }
+  return kCFRunLoopRunTimedOut;
+}
+
+}  // extern "C"
+
+void fakeAXAnswer(AXUIElementRef element, std::string_view attribute, AXError error,
+                  CFTypeRef value) {
+  auto& slot = service().answers[{*fakeCFNodeOf(element), std::string(attribute)}];
+  if (slot.value != nullptr) CFRelease(slot.value);
+  slot = {error, value != nullptr ? CFRetain(value) : nullptr};
+}
+
+// Scripts `value` (an owned reference, released here) as the answer.
+static void answerWith(FakeNode node, std::string_view attribute, CFTypeRef value) {
+  const AXUIElementRef element = fakeCFCreateElement(node);
+  fakeAXAnswer(element, attribute, kAXErrorSuccess, value);
+  CFRelease(value);
+  CFRelease(element);
+}
+
+void fakeAXText(FakeNode node, std::string_view attribute, std::u16string_view units) {
+  answerWith(node, attribute, createText(units));
+}
+
+void fakeAXElement(FakeNode node, std::string_view attribute, FakeNode target) {
+  answerWith(node, attribute, fakeCFCreateElement(target));
+}
+
+void fakeAXList(FakeNode node, std::string_view attribute, const std::vector<FakeNode>& nodes) {
+  std::vector<const void*> items;
+  for (const FakeNode& item : nodes) items.push_back(fakeCFCreateElement(item));
+  answerWith(node, attribute,
+             CFArrayCreate(kCFAllocatorDefault, items.data(), static_cast<CFIndex>(items.size()),
+                           &kCFTypeArrayCallBacks));
+  for (const void* item : items) CFRelease(item);
+}
+
+void fakeAXStall(pid_t pid, AXError error) {
+  service().stalls[pid] = error;
+}
+
+void fakeAXMultipleError(AXError error) {
+  service().multipleError = error;
+}
+
+void fakeAXActivate(std::optional<pid_t> pid, std::u16string_view bundleId) {
+  if (service().activated && *service().activated) CFRelease((*service().activated)->bundleId);
+  service().activated = std::optional<Frontmost>();
+  if (pid) *service().activated = Frontmost{*pid, createText(bundleId)};
+}
+
+std::optional<FakeFrontmost> fakeAXFrontmost() {
+  if (!service().frontmost) return std::nullopt;
+  return FakeFrontmost{service().frontmost->pid, service().frontmost->bundleId};
+}
+
+double fakeAXClock() {
+  return service().clock;
+}
+
+const std::vector<FakeAXCall>& fakeAXReads() {
+  return service().reads;
+}
+const std::vector<FakeAXCall>& fakeAXWrites() {
+  return service().writes;
+}
+
+void fakeAXReset() {
+  for (auto& [key, answer] : service().answers) {
+    if (answer.value != nullptr) CFRelease(answer.value);
+  }
+  fakeAXActivate(std::nullopt);
+  service().activated.reset();
+  drop(service().frontmost);
+  service() = Service{};
+  fakeCFReset();
+}
