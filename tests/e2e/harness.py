@@ -124,13 +124,14 @@ def reader_output(test, tool, result, trusted=True):
 
 
 class Fixture:
-    """The GTK fixture application (fixture.py) showing `desc`; ready when the constructor returns."""
+    """The GTK fixture application (fixture.py, or `script`: hostile_app.py) showing `desc`; ready when
+    the constructor returns."""
 
-    def __init__(self, session, desc, ready_timeout=READY_TIMEOUT_S):
+    def __init__(self, session, desc, ready_timeout=READY_TIMEOUT_S, script="fixture.py"):
         self.name = desc.get("name", "fixture")
         self._lines = queue.Queue()
         self.stderr = b""
-        self.proc = subprocess.Popen([PYTHON, os.path.join(HERE, "fixture.py"), json.dumps(desc)],
+        self.proc = subprocess.Popen([PYTHON, os.path.join(HERE, script), json.dumps(desc)],
                                      env=session.env, stdin=subprocess.DEVNULL,
                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         self.pid = self.proc.pid
