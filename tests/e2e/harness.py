@@ -1,33 +1,15 @@
 """Helpers for the end-to-end tests: a headless session, the GTK fixture, running a tool.
 
-Typical use (run with /usr/bin/python3, which has python3-gi):
-
-    from harness import HeadlessSession, Fixture, run_tool
-
-    with HeadlessSession() as session:
-        desc = {"root": {"type": "box", "children": [
-                    {"type": "textview", "id": "notes", "text": "Hello 😀 world"}]},
-                "focus": "notes", "caret": 6}
-        with Fixture(session, desc) as app:      # returns once the fixture printed "ready"
-            result = run_tool(session, "selprobe")
-            self.assertEqual(json.loads(result.stdout)["before"], "Hello ")
-            app.freeze()                          # SIGSTOP: reads of it must now time out
-            ...
-
-`Fixture` takes the window description documented in fixture.py; `fixture.pid` is its process id and
-`fixture.name` its application name (what the tools report as the bundle identifier). `run_tool`
-runs bin/<tool> (TOOLS_BIN, else build/bin) in the session and returns its stdout and stderr bytes,
-exit status and wall time; it never hangs (a tool that overruns its timeout is killed and the
-result says so). `SilentBus` is a unix socket that accepts connections and never answers, to point
-DBUS_SESSION_BUS_ADDRESS or AT_SPI_BUS_ADDRESS at.
-
-How the fixture becomes active without a window manager: under Xvfb GTK's present() falls back to
-XSetInputFocus on its window, which is enough for GTK to report the window active and AT-SPI to give
-it STATE_ACTIVE; the fixture prints "ready" only after it saw that state on the accessibility bus.
+`Fixture(session, desc)` shows the window described in fixture.py and returns once it is active on
+the accessibility bus (under Xvfb GTK's present() falls back to XSetInputFocus, which is enough);
+`run_tool` runs bin/<tool> (TOOLS_BIN, else build/bin) in the session and never hangs (a tool that
+overruns its timeout is killed and the result says so); `reader_output` checks a reader's documented
+output; `SilentBus` is a unix socket that accepts connections and never answers.
 """
 import json
 import os
 import queue
+import re
 import select
 import signal
 import socket
@@ -77,11 +59,16 @@ def tool_command(tool, *args):
     return [*wrapper, path, *[str(a) for a in args]]
 
 
-def run_tool(session, tool, *args, timeout=60, env=None):
-    """Runs a tool (a name in TOOLS_BIN or a path) with `args` inside the session."""
-    start = time.monotonic()
-    proc = subprocess.Popen(tool_command(tool, *args), env=env or session.env,
-                            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+def spawn(session, tool, *args, env=None, stdout=subprocess.PIPE, **kw):
+    """Starts a tool (a name in TOOLS_BIN or a path) with `args` inside the session."""
+    proc = subprocess.Popen(tool_command(tool, *args), env=env or session.env, stdin=subprocess.DEVNULL,
+                            stdout=stdout, stderr=subprocess.PIPE, **kw)
+    proc.started = time.monotonic()
+    return proc
+
+
+def finish(proc, timeout=60):
+    """The ToolResult of a started tool, killed past `timeout` seconds."""
     timed_out = False
     try:
         out, err = proc.communicate(timeout=timeout)
@@ -89,17 +76,62 @@ def run_tool(session, tool, *args, timeout=60, env=None):
         timed_out = True
         proc.kill()
         out, err = proc.communicate()
-    return ToolResult(proc.returncode, out, err, time.monotonic() - start, timed_out)
+    return ToolResult(proc.returncode, out or b"", err, time.monotonic() - proc.started, timed_out)
+
+
+def run_tool(session, tool, *args, timeout=60, env=None):
+    return finish(spawn(session, tool, *args, env=env), timeout)
+
+
+def probe(session, *args, env=None, timeout=60):
+    """axprobe's one JSON object; raises unless it ended with status 0 and one line."""
+    result = run_tool(session, "axprobe", *args, env=env, timeout=timeout)
+    if result.timed_out or result.returncode != 0 or result.stdout.count(b"\n") != 1:
+        raise AssertionError(result)
+    return json.loads(result.stdout)
+
+
+PANESCAN_SUMMARY = re.compile(r"panescan: trusted=true app=(.*) nodes=(\d+) textAreas=(\d+) chars=(\d+)")
+NOT_TRUSTED = {"fieldpeek": "fieldpeek: not trusted for Accessibility \u2014 nothing to do\n",
+               "panescan": "panescan: NOT trusted for Accessibility \u2014 grant it in System Settings\n"}
+
+
+def reader_output(test, tool, result, trusted=True):
+    """Asserts `result` is the reader's documented output, status 0 and whole lines, and returns what
+    the host parses: selprobe's object, fieldpeek's poll lines, panescan's summary match."""
+    test.assertFalse(result.timed_out or result.returncode, result)
+    out, err = result.stdout.decode("utf-8"), result.stderr.decode("utf-8")
+    if tool == "selprobe":
+        test.assertEqual((err, out.count("\n"), out[-1:]), ("", 1, "\n"), result)
+        obj = json.loads(out)
+        test.assertTrue(trusted or obj == {"ok": False, "reason": "not-trusted"}, result)
+        return obj
+    if not trusted:
+        return test.assertEqual(out + err, NOT_TRUSTED[tool], result)
+    if tool == "fieldpeek":
+        lines = [json.loads(line) for line in out.split("\n")[:-1]]  # only a line feed ends a line
+        test.assertEqual(out[-1:], "\n" if lines else "", result)
+        test.assertTrue(all(set(line) == {"role", "texts"} for line in lines), result)
+        test.assertEqual(err, "fieldpeek: done polls=%d withText=%d\n"
+                         % (len(lines), sum(1 for line in lines if line["texts"])), result)
+        return lines
+    test.assertLessEqual(len(out), 16000, result)
+    *before, summary = err.split("\n")[:-1] or [""]
+    test.assertEqual(before, ["panescan: no focused application"] * len(before), result)
+    match = PANESCAN_SUMMARY.fullmatch(summary)
+    test.assertTrue(match, result)
+    return match
 
 
 class Fixture:
-    """The GTK fixture application (fixture.py) showing `desc`; ready when the constructor returns."""
+    """The GTK fixture application (fixture.py, or `script`: hostile_app.py) showing `desc`; ready when
+    the constructor returns."""
 
-    def __init__(self, session, desc, ready_timeout=READY_TIMEOUT_S):
+    def __init__(self, session, desc, ready_timeout=READY_TIMEOUT_S, script="fixture.py"):
         self.name = desc.get("name", "fixture")
         self._lines = queue.Queue()
         self.stderr = b""
-        self.proc = subprocess.Popen([PYTHON, os.path.join(HERE, "fixture.py"), json.dumps(desc)],
+        self.proc = subprocess.Popen([PYTHON, os.path.join(HERE, script), json.dumps(desc)],
                                      env=session.env, stdin=subprocess.DEVNULL,
                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         self.pid = self.proc.pid

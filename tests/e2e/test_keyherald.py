@@ -1,217 +1,208 @@
 """keyherald end to end: the real binary in a headless X session, keys driven through XTEST.
 
-Keys are pressed by decimal X key code (right Alt 108, right Control 105, left Alt 64, F13 191):
-by keysym, xdotool may press the left twin or remap a key.
+Keys go by decimal X key code (right Alt 108, left Alt 64, right Control 105, F13 191): by keysym,
+xdotool may press the left twin or remap a key. Bounds are generous for a loaded CI machine.
 """
+import ctypes
 import os
-import select
 import signal
 import subprocess
 import tempfile
+import threading
 import time
 import unittest
 
-from session import HeadlessSession
-
-HERE = os.path.dirname(os.path.abspath(__file__))
-TOOLS_BIN = os.environ.get("TOOLS_BIN", os.path.join(HERE, "..", "..", "build", "bin"))
-KEYHERALD = os.path.join(TOOLS_BIN, "keyherald")
+from harness import SessionTestCase, finish, spawn, tool_command
 
 RIGHT_ALT, LEFT_ALT, RIGHT_CTRL, F13 = 108, 64, 105, 191
-GRANTED = ("Accessibility granted \u2014 key monitor active "
-           "(dictate=fn command=right_opt edit=right_ctrl handsfree=none)\n")
-# Generous: CI runs this on a loaded two-core machine.
+GRANTED = "Accessibility granted \u2014 key monitor active (dictate=%s command=%s edit=%s handsfree=%s)\n"
+LOST = "X display connection lost \u2014 keyherald ends\n"
 LINE_TIMEOUT = 15
+BURST_PAIRS = 50000  # right Alt pressed and released: 100000 lines, a few seconds here
+
+# Arguments, then each key moved with the line it must give (None: none before the next one's),
+# then standard error. Each run ends with SIGTERM, after which no line may follow.
+CHANNELS = [
+    ((), [("keydown", RIGHT_ALT, "CMD_DOWN"), ("keyup", RIGHT_ALT, "CMD_UP"), ("keydown", RIGHT_CTRL, "EDIT_DOWN"),
+          ("keyup", RIGHT_CTRL, "EDIT_UP"), ("keydown", LEFT_ALT, None), ("keyup", LEFT_ALT, None),
+          # Twins by side: right Alt is released while left Alt is still held.
+          ("keydown", RIGHT_ALT, "CMD_DOWN"), ("keydown", LEFT_ALT, None), ("keyup", RIGHT_ALT, "CMD_UP"),
+          ("keyup", LEFT_ALT, None), ("keydown", RIGHT_CTRL, "EDIT_DOWN")],  # held at SIGTERM: no up line
+     GRANTED % ("fn", "right_opt", "right_ctrl", "none")),
+    (("f13", "none", "bogus", "right_opt"),
+     [("keydown", F13, "FN_DOWN"), ("keydown", RIGHT_CTRL, None), ("keyup", RIGHT_CTRL, None),
+      ("keydown", RIGHT_ALT, "AGENT_DOWN"), ("keyup", RIGHT_ALT, "AGENT_UP"), ("keyup", F13, "FN_UP")],
+     "unknown edit key 'bogus' \u2014 Edit Mode disabled\n" + GRANTED % ("f13", "none", "bogus", "right_opt")),
+]
 
 
 class Herald:
-    """One keyherald process: stdout on a pipe read line by line, stderr in a file."""
+    """One keyherald, its standard output drained on a thread so that it never blocks on the pipe."""
 
-    def __init__(self, env, args=()):
+    def __init__(self, env, *args, **kw):
         self._err = tempfile.TemporaryFile()
-        self.proc = subprocess.Popen([KEYHERALD, *args], env=env, stdout=subprocess.PIPE,
-                                     stderr=self._err)
-        self._buffer = b""
+        self.proc = subprocess.Popen(tool_command("keyherald", *args), env=env, stdin=subprocess.DEVNULL,
+                                     stdout=kw.pop("stdout", subprocess.PIPE), stderr=self._err, **kw)
+        self.data, self.taken = bytearray(), 0
+        if self.proc.stdout:
+            threading.Thread(target=self._drain, daemon=True).start()
+
+    def _drain(self):
+        while chunk := os.read(self.proc.stdout.fileno(), 1 << 16):
+            self.data += chunk
+
+    def lines(self, timeout=LINE_TIMEOUT, count=0):
+        """Every whole line, once `count` of them arrived or the timeout passed."""
+        deadline = time.monotonic() + timeout
+        while self.data.count(b"\n") < count and time.monotonic() < deadline:
+            time.sleep(0.02)
+        return bytes(self.data).decode().splitlines()
 
     def line(self, timeout=LINE_TIMEOUT):
-        """The next stdout line without its line feed; None at end of file or after the timeout."""
-        deadline = time.monotonic() + timeout
-        while b"\n" not in self._buffer:
-            left = deadline - time.monotonic()
-            if left <= 0:
-                return None
-            ready, _, _ = select.select([self.proc.stdout], [], [], left)
-            if not ready:
-                return None
-            chunk = os.read(self.proc.stdout.fileno(), 4096)
-            if not chunk:
-                return None
-            self._buffer += chunk
-        line, self._buffer = self._buffer.split(b"\n", 1)
-        return line.decode()
+        """The next line not yet taken; None if none comes in time."""
+        lines = self.lines(timeout, self.taken + 1)[self.taken:]
+        self.taken += bool(lines)
+        return lines[0] if lines else None
 
-    def rest_of_stdout(self):
-        """Everything still unread once the process has ended."""
-        return self._buffer + self.proc.stdout.read()
-
-    def stderr(self):
+    def end(self, sig=signal.SIGTERM):
+        """Status and standard error, after `sig` (none: waits for it to end on its own)."""
+        if sig:
+            self.proc.send_signal(sig)
+        status = self.proc.wait(LINE_TIMEOUT)
         self._err.seek(0)
-        return self._err.read().decode()
+        return status, self._err.read().decode()
 
-    def terminate(self, timeout=LINE_TIMEOUT):
-        self.proc.send_signal(signal.SIGTERM)
-        return self.proc.wait(timeout=timeout)
+    def __enter__(self):
+        return self
 
-    def close(self):
+    def __exit__(self, *exc):
         if self.proc.poll() is None:
             self.proc.kill()
             self.proc.wait()
-        if self.proc.stdout and not self.proc.stdout.closed:
-            self.proc.stdout.close()
-        self._err.close()
+        for stream in (self.proc.stdout, self._err):
+            if stream:
+                stream.close()
 
 
-class KeyheraldTest(unittest.TestCase):
-    def setUp(self):
-        self.assertTrue(os.access(KEYHERALD, os.X_OK), KEYHERALD + " is not built")
-        self.session = HeadlessSession(a11y=False).__enter__()
-        self.addCleanup(self.session.stop)
-
-    def start(self, *args, env=None):
-        herald = Herald(env or self.session.env, args)
-        self.addCleanup(herald.close)
-        return herald
-
-    def started(self, *args):
-        herald = self.start(*args)
-        self.assertEqual(herald.line(), "READY")
-        return herald
+class KeyheraldTest(SessionTestCase):
+    def herald(self, *args, env=None, **kw):
+        return self.enterContext(Herald(env or self.session.env, *args, **kw))
 
     def key(self, action, code):
-        subprocess.run(["xdotool", action, str(code)], env=self.session.env, check=True,
-                       timeout=LINE_TIMEOUT, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        subprocess.run(["xdotool", action, str(code)], env=self.session.env, check=True, timeout=LINE_TIMEOUT)
 
-    def expect(self, herald, action, code, line):
-        """Moves one key and reads its line before anything else moves."""
-        self.key(action, code)
-        self.assertEqual(herald.line(), line, "after %s %d" % (action, code))
+    def test_channels(self):
+        for args, moves, stderr in CHANNELS:
+            with self.subTest(args=args):
+                herald = self.herald(*args)
+                self.assertEqual(herald.line(), "READY")
+                for action, code, line in moves:
+                    self.key(action, code)
+                    if line:
+                        self.assertEqual(herald.line(), line, (action, code))
+                self.assertEqual(herald.end(), (0, stderr))
+                self.assertEqual(herald.lines(0.3, herald.taken + 1)[herald.taken:], [])
+                for code in (RIGHT_ALT, LEFT_ALT, RIGHT_CTRL, F13):
+                    self.key("keyup", code)
 
-    def test_defaults_announce_ready_and_the_granted_line(self):
-        herald = self.started()
-        self.assertEqual(herald.terminate(), 0)
-        self.assertEqual(herald.rest_of_stdout(), b"")
-        self.assertEqual(herald.stderr(), GRANTED)
+    def test_sigterm_at_every_moment_of_the_start(self):
+        # Before its handler is installed SIGTERM takes its default action; from then on it ends
+        # the run with status 0. Neither may hang, and nothing but READY may have been written.
+        for delay in (0, 0.001, 0.005, 0.02, 0.05, 0.1, 0.3):
+            with self.subTest(delay=delay):
+                proc = spawn(self.session, "keyherald")
+                time.sleep(delay)
+                proc.send_signal(signal.SIGTERM)
+                result = finish(proc, LINE_TIMEOUT)
+                self.assertIn(result.returncode, (0, -signal.SIGTERM), result)
+                self.assertIn(result.stdout, (b"", b"READY\n"))
 
-    def test_right_alt_and_right_control_give_their_lines(self):
-        herald = self.started()
-        self.expect(herald, "keydown", RIGHT_ALT, "CMD_DOWN")
-        self.expect(herald, "keyup", RIGHT_ALT, "CMD_UP")
-        self.expect(herald, "keydown", RIGHT_CTRL, "EDIT_DOWN")
-        self.expect(herald, "keyup", RIGHT_CTRL, "EDIT_UP")
-        self.assertEqual(herald.terminate(), 0)
+    def test_burst_of_key_events_then_sigterm_during_one(self):
+        herald = self.herald()
+        xtest = XTest(self.session.env["DISPLAY"])
+        self.assertEqual(herald.line(), "READY")
+        xtest.presses(RIGHT_ALT, BURST_PAIRS)
+        self.assertEqual(len(herald.lines(120, 1 + 2 * BURST_PAIRS)), 1 + 2 * BURST_PAIRS)
+        stop = threading.Event()
+        sender = threading.Thread(target=xtest.presses, args=(RIGHT_ALT, BURST_PAIRS, stop))
+        sender.start()
+        herald.lines(120, 2 * BURST_PAIRS + 2000)
+        for _ in range(20):  # repeated quickly, while it writes
+            herald.proc.send_signal(signal.SIGTERM)
+        self.assertEqual(herald.end(None)[0], 0)
+        stop.set()
+        sender.join()
+        xtest.close()
+        lines = herald.lines(1)
+        self.assertGreater(len(lines), 1 + 2 * BURST_PAIRS)
+        self.assertEqual(lines[1:], (["CMD_DOWN", "CMD_UP"] * len(lines))[:len(lines) - 1])
 
-    def test_left_alt_alone_gives_nothing(self):
-        herald = self.started()
-        self.key("keydown", LEFT_ALT)
-        self.key("keyup", LEFT_ALT)
-        # The next line after left Alt must be right Alt's: left Alt wrote nothing in between.
-        self.expect(herald, "keydown", RIGHT_ALT, "CMD_DOWN")
-        self.expect(herald, "keyup", RIGHT_ALT, "CMD_UP")
-
-    def test_f13_as_dictation_key(self):
-        herald = self.started("f13", "none", "none", "none")
-        self.expect(herald, "keydown", F13, "FN_DOWN")
-        self.expect(herald, "keyup", F13, "FN_UP")
-        self.key("keydown", RIGHT_ALT)
-        self.key("keyup", RIGHT_ALT)
-        self.expect(herald, "keydown", F13, "FN_DOWN")
-        self.assertIn("dictate=f13 command=none edit=none handsfree=none", herald.stderr())
-
-    def test_right_alt_released_while_left_alt_held(self):
-        herald = self.started()
-        self.expect(herald, "keydown", RIGHT_ALT, "CMD_DOWN")
-        self.key("keydown", LEFT_ALT)
-        self.expect(herald, "keyup", RIGHT_ALT, "CMD_UP")
-        self.key("keyup", LEFT_ALT)
-        self.assertEqual(herald.terminate(), 0)
-        self.assertEqual(herald.rest_of_stdout(), b"")
-
-    def test_sigterm_with_a_key_held_writes_no_up_line(self):
-        herald = self.started()
-        self.expect(herald, "keydown", RIGHT_CTRL, "EDIT_DOWN")
-        self.assertEqual(herald.terminate(), 0)
-        self.assertEqual(herald.rest_of_stdout(), b"")
-        self.key("keyup", RIGHT_CTRL)
-
-    def test_host_closing_stdout_ends_it_at_the_next_line(self):
-        herald = self.started()
-        herald.proc.stdout.close()
+    def test_host_gone(self):
+        read_end, write_end = os.pipe()
+        os.close(read_end)
+        self.addCleanup(os.close, write_end)
+        # READY is its first line: it cannot be written, so the run ends there.
+        for stdout in ({"stdout": subprocess.DEVNULL, "preexec_fn": lambda: os.close(1)}, {"stdout": write_end}):
+            self.assertEqual(self.herald(**stdout).end(None)[0], 0)
+        # Closed once READY is read: it ends when it has its next line to write.
+        read_end, write_end = os.pipe()
+        herald = self.herald(stdout=write_end)
+        os.close(write_end)
+        self.assertEqual(os.read(read_end, 6), b"READY\n")
+        os.close(read_end)
         time.sleep(0.5)
         self.assertIsNone(herald.proc.poll(), "ended before it had a line to write")
         self.key("keydown", RIGHT_ALT)
-        self.assertEqual(herald.proc.wait(timeout=LINE_TIMEOUT), 0)
+        self.assertEqual(herald.end(None)[0], 0)
         self.key("keyup", RIGHT_ALT)
 
-    def test_no_display_waits_quietly_and_ends_on_sigterm(self):
-        env = dict(self.session.env)
-        env["DISPLAY"] = ":%d" % unused_display()
-        herald = self.start(env=env)
+    def test_display_that_comes_and_goes(self):
+        number = 900
+        while os.path.exists("/tmp/.X11-unix/X%d" % number) or os.path.exists("/tmp/.X%d-lock" % number):
+            number += 1
+        env = dict(self.session.env, DISPLAY=":%d" % number)
+        stopped, waiting = self.herald(env=env), self.herald(env=env)
         # Several one-second retries pass; none of them may write again or spin.
-        self.assertIsNone(herald.line(timeout=4.5))
-        self.assertIsNone(herald.proc.poll())
-        cpu_seconds = cpu_time(herald.proc.pid)
-        self.assertEqual(herald.terminate(), 0)
-        self.assertEqual(herald.rest_of_stdout(), b"")
-        self.assertEqual(herald.stderr(), "WAITING_FOR_ACCESSIBILITY\n")
-        self.assertLess(cpu_seconds, 1.0, "busy while waiting")
-
-    def test_display_that_appears_later_is_picked_up_on_a_tick(self):
-        number = unused_display()
-        env = dict(self.session.env)
-        env["DISPLAY"] = ":%d" % number
-        herald = self.start(env=env)
-        self.assertIsNone(herald.line(timeout=2.5))
-        xvfb = subprocess.Popen(["Xvfb", ":%d" % number, "-nolisten", "tcp"],
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.addCleanup(stop, xvfb)
-        self.assertEqual(herald.line(timeout=30), "READY")
-        # The granted line follows "READY"; once SIGTERM is handled it has surely been written.
-        self.assertEqual(herald.terminate(), 0)
-        self.assertEqual(herald.stderr(), "WAITING_FOR_ACCESSIBILITY\n" + GRANTED)
-
-    def test_lost_display_ends_it_with_status_0(self):
-        herald = self.started()
-        xvfb = self.session._procs[0]
+        self.assertIsNone(waiting.line(timeout=4.5))
+        with open("/proc/%d/stat" % stopped.proc.pid) as f:
+            self.assertLess(sum(map(int, f.read().rsplit(")", 1)[1].split()[11:13])), os.sysconf("SC_CLK_TCK"))
+        self.assertEqual(stopped.end(), (0, "WAITING_FOR_ACCESSIBILITY\n"))
+        xvfb = subprocess.Popen(["Xvfb", env["DISPLAY"], "-nolisten", "tcp"], stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL)
+        self.addCleanup(xvfb.wait)
+        self.addCleanup(xvfb.kill)
+        self.assertEqual(waiting.line(timeout=30), "READY")
+        time.sleep(0.5)
         xvfb.terminate()
-        xvfb.wait(timeout=LINE_TIMEOUT)
-        self.assertEqual(herald.proc.wait(timeout=LINE_TIMEOUT), 0)
-        self.assertEqual(herald.rest_of_stdout(), b"")
-        self.assertTrue(herald.stderr().endswith("X display connection lost \u2014 keyherald ends\n"),
-                        herald.stderr())
+        self.assertEqual(waiting.end(None), (0, "WAITING_FOR_ACCESSIBILITY\n" + GRANTED % (
+            "fn", "right_opt", "right_ctrl", "none") + LOST))
+        self.assertEqual(waiting.lines(0.3, 2), ["READY"])
 
 
-def unused_display():
-    number = 900
-    while os.path.exists("/tmp/.X11-unix/X%d" % number) or os.path.exists("/tmp/.X%d-lock" % number):
-        number += 1
-    return number
+class XTest:
+    """Key events straight into the X server through XTEST, far faster than one xdotool a key."""
 
+    def __init__(self, display):
+        self.x11, self.xtst = ctypes.CDLL("libX11.so.6"), ctypes.CDLL("libXtst.so.6")
+        self.x11.XOpenDisplay.restype = ctypes.c_void_p
+        self.x11.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
+        self.x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+        self.xtst.XTestFakeKeyEvent.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.c_int, ctypes.c_ulong]
+        self.dpy = self.x11.XOpenDisplay(display.encode())
 
-def stop(proc):
-    if proc.poll() is None:
-        proc.terminate()
-        try:
-            proc.wait(timeout=5)
-        except subprocess.TimeoutExpired:
-            proc.kill()
-            proc.wait()
+    def presses(self, keycode, count, stop=None):
+        """`count` press and release pairs of `keycode`, synced in batches, until `stop` is set."""
+        for i in range(count):
+            if stop is not None and stop.is_set():
+                break
+            self.xtst.XTestFakeKeyEvent(self.dpy, keycode, 1, 0)
+            self.xtst.XTestFakeKeyEvent(self.dpy, keycode, 0, 0)
+            if i % 500 == 499:
+                self.x11.XSync(self.dpy, 0)
+        self.x11.XSync(self.dpy, 0)
 
-
-def cpu_time(pid):
-    """User plus system CPU seconds of a running process."""
-    with open("/proc/%d/stat" % pid) as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+    def close(self):
+        self.x11.XCloseDisplay(self.dpy)
 
 
 if __name__ == "__main__":

@@ -1,0 +1,84 @@
+"""The readers end to end: what selprobe, fieldpeek and panescan print for GTK fixture windows."""
+import unittest
+
+from harness import BusMonitor, Fixture, SessionTestCase, reader_output, run_tool
+
+BEFORE, SELECTED, AFTER = "Cafe\u0301 au lait \U0001F600 and ", "the cho\u0301sen words", " \U0001F44D\U0001F3FD nai\u0308ve end"
+LONG = "y" + "x" * 600 + "tail"
+
+
+def entry(text, caret, *siblings):
+    return {"root": {"type": "box", "children": [*siblings, {"type": "entry", "id": "e", "text": text}]},
+            "focus": "e", "caret": caret}
+
+
+def selection(before, selected, after, role, truncated=False):
+    return {"ok": True, "role": role, "before": before, "selected": selected, "after": after, "truncated": truncated}
+
+
+# Fixture, selprobe's object, fieldpeek's lines (None: no fixture, the registry lists no application).
+FOCUSED_TEXT = [
+    ({"root": {"type": "textview", "id": "t", "text": BEFORE + SELECTED + AFTER}, "focus": "t",
+      "selection": [len(BEFORE), len(BEFORE) + len(SELECTED)]},
+     selection(BEFORE, SELECTED, AFTER, "AXTextArea"), [{"role": "AXTextArea", "texts": [BEFORE + SELECTED + AFTER]}]),
+    (entry(LONG, 601), selection("x" * 600, "", "tail", "AXTextField", True),
+     [{"role": "AXTextField", "texts": [LONG]}]),
+    (entry("hi", 1, {"type": "label", "text": "a label that must not appear"}),
+     selection("h", "", "i", "AXTextField"), [{"role": "AXTextField", "texts": ["hi"]}]),
+    (None, {"ok": False, "reason": "no-frontmost"}, [{"role": "no-frontmost", "texts": []}]),
+]
+# Collected by panescan (25 characters and more), each followed by two line feeds.
+NAMED, NOTES, SHORT = "Save changes to caf\u00e9 \U0001F600 notes?", "Meeting notes\nsecond line", "exactly twenty-four char"
+BIG_WINDOW = {"name": "big", "focus": "b", "root": {"type": "box", "children": [
+    {"type": "label", "text": NAMED}, {"type": "textview", "text": NOTES}, {"type": "label", "text": SHORT},
+    {"type": "button", "id": "b", "label": "OK"},
+    {"type": "scroll", "child": {"type": "labels", "count": 4000, "prefix": "Label "}}]},
+    "windows": [{"title": "Other", "root": {"type": "label", "text": "A label in a window that is not focused."}}]}
+
+
+class ReadersTest(SessionTestCase):
+    def test_focused_text(self):
+        for desc, selprobe, fieldpeek in FOCUSED_TEXT:
+            with self.subTest(selprobe=selprobe), Fixture(self.session, desc or {"name": "gone"}) as app:
+                if desc is None:
+                    app.stop()
+                # selprobe runs as the user speaks: a question asked twice is a round trip they wait for.
+                with BusMonitor(self.session) as monitor:
+                    self.assertEqual(reader_output(self, "selprobe", run_tool(self.session, "selprobe")), selprobe)
+                    calls = monitor.calls()
+                self.assertEqual(sorted({c for c in calls if calls.count(c) > 1}), [], calls)
+                self.assertTrue(desc is None or {"GetState", "GetRole", "GetText"} <= {c[3] for c in calls})
+                peek = run_tool(self.session, "fieldpeek", 120, 120)
+                self.assertEqual(reader_output(self, "fieldpeek", peek), fieldpeek)
+
+    def test_big_window(self):
+        with Fixture(self.session, BIG_WINDOW):
+            (poll,) = reader_output(self, "fieldpeek", run_tool(self.session, "fieldpeek", 120, 120))
+            scan = run_tool(self.session, "panescan")
+        # A button has no text of its own: the window's texts, all of them joined in tree order and
+        # cut at 20000 characters, then the ten longest single ones, equal lengths in tree order.
+        self.assertEqual(poll["role"], "AXButton")
+        self.assertEqual(len(poll["texts"][0]), 20000)
+        self.assertTrue(poll["texts"][0].startswith("\n".join([NAMED, NOTES, SHORT, "Label 0", ""])), poll)
+        self.assertEqual(poll["texts"][1:], [NAMED, NOTES, SHORT] + ["Label %d" % i for i in range(1000, 1007)])
+        collected = NAMED + "\n\n" + NOTES + "\n\n"
+        summary = reader_output(self, "panescan", scan)
+        self.assertEqual(scan.stdout.decode("utf-8"), collected)
+        self.assertEqual(summary.group(1, 3, 4), ("big", "2", str(len(collected))))
+        self.assertLessEqual(int(summary.group(2)), 4000)
+
+    def test_collection_cut_at_16000_characters(self):
+        prefix = "A label long enough to be collected, number "
+        with Fixture(self.session, {"name": "cut", "root": {"type": "labels", "count": 600, "prefix": prefix}}):
+            scan = run_tool(self.session, "panescan")
+        # The last value may carry the text past 16000 characters; the summary counts it all.
+        collected, labels = "", 0
+        while len(collected) < 16000:
+            collected, labels = collected + "%s%d\n\n" % (prefix, labels), labels + 1
+        self.assertEqual(reader_output(self, "panescan", scan).groups(),
+                         ("cut", str(labels + 2), str(labels), str(len(collected))))
+        self.assertEqual(scan.stdout.decode("utf-8"), collected[:16000])
+
+
+if __name__ == "__main__":
+    unittest.main()
