@@ -152,18 +152,21 @@ class KeyheraldTest(unittest.TestCase):
         self.assertEqual(herald.proc.wait(timeout=LINE_TIMEOUT), 0)
         self.key("keyup", RIGHT_ALT)
 
-    def test_no_display_waits_quietly_and_ends_on_sigterm(self):
-        env = dict(self.session.env)
-        env["DISPLAY"] = ":%d" % unused_display()
-        herald = self.start(env=env)
-        # Several one-second retries pass; none of them may write again or spin.
-        self.assertIsNone(herald.line(timeout=4.5))
-        self.assertIsNone(herald.proc.poll())
-        cpu_seconds = cpu_time(herald.proc.pid)
-        self.assertEqual(herald.terminate(), 0)
-        self.assertEqual(herald.rest_of_stdout(), b"")
-        self.assertEqual(herald.stderr(), "WAITING_FOR_ACCESSIBILITY\n")
-        self.assertLess(cpu_seconds, 1.0, "busy while waiting")
+    def test_unusable_display_waits_quietly_and_ends_on_sigterm(self):
+        refusing = ":%d" % unused_display()
+        self.addCleanup(stop, refusing_xvfb(refusing, self.session.env["XDG_RUNTIME_DIR"]))
+        for name, display in (("no display", ":%d" % unused_display()), ("connection refused", refusing)):
+            with self.subTest(name):
+                env = dict(self.session.env, DISPLAY=display, XAUTHORITY="/nonexistent")
+                herald = self.start(env=env)
+                # Several one-second retries pass; none of them may write again or spin.
+                self.assertIsNone(herald.line(timeout=4.5))
+                self.assertIsNone(herald.proc.poll())
+                cpu_seconds = cpu_time(herald.proc.pid)
+                self.assertEqual(herald.terminate(), 0)
+                self.assertEqual(herald.rest_of_stdout(), b"")
+                self.assertEqual(herald.stderr(), "WAITING_FOR_ACCESSIBILITY\n")
+                self.assertLess(cpu_seconds, 1.0, "busy while waiting")
 
     def test_display_that_appears_later_is_picked_up_on_a_tick(self):
         number = unused_display()
@@ -195,6 +198,21 @@ def unused_display():
     while os.path.exists("/tmp/.X11-unix/X%d" % number) or os.path.exists("/tmp/.X%d-lock" % number):
         number += 1
     return number
+
+
+def refusing_xvfb(display, directory):
+    """An Xvfb that only lets in clients with a cookie nobody else has; ready when it returns."""
+    cookie = os.path.join(directory, "cookie")
+    field = lambda b: len(b).to_bytes(2, "big") + b  # noqa: E731
+    with open(cookie, "wb") as f:  # one Xauthority entry: family Local, address, display, name, data
+        f.write((256).to_bytes(2, "big") + field(b"x") + field(display[1:].encode())
+                + field(b"MIT-MAGIC-COOKIE-1") + field(os.urandom(16)))
+    xvfb = subprocess.Popen(["Xvfb", display, "-auth", cookie, "-nolisten", "tcp"],
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    deadline = time.monotonic() + LINE_TIMEOUT
+    while not os.path.exists("/tmp/.X11-unix/X" + display[1:]) and time.monotonic() < deadline:
+        time.sleep(0.05)
+    return xvfb
 
 
 def stop(proc):
