@@ -2,9 +2,8 @@
 
 Usage: /usr/bin/python3 toolkit_windows.py gtk4|qt5 TEXT ENTRY LABEL
 One window: a multi-line text view holding TEXT, a single-line entry holding ENTRY and a label.
-Prints "ready" once the window is active and the registry lists it. Then reads stdin line by
-line: "select text|entry START END" (offsets in code points) focuses that widget, selects the
-range and prints "ok". It dies with its parent.
+It reads stdin line by line: "select text|entry START END" (offsets in code points) focuses that
+widget, selects the range and prints "ok". It dies with its parent.
 """
 import ctypes
 import os
@@ -59,28 +58,27 @@ class ToolkitSession(HeadlessSession):
 
 
 class ToolkitWindow:
-    """toolkit_windows.py running in `session`; ready when the constructor returns."""
+    """toolkit_windows.py running in `session`; ready (active on the bus) when the constructor returns."""
 
     def __init__(self, session, toolkit, text, entry, label):
         self.proc = subprocess.Popen(["/usr/bin/python3", os.path.abspath(__file__), toolkit, text, entry, label],
                                      env=session.env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                      stderr=subprocess.DEVNULL, text=True)
-        if self._reply() != "ready":
-            self.stop()
-            raise RuntimeError(toolkit + " window did not get ready")
-
-    def _reply(self):
-        timer = threading.Timer(READY_TIMEOUT_S, self.proc.kill)
-        timer.start()
-        try:
-            return self.proc.stdout.readline().strip()
-        finally:
-            timer.cancel()
+        deadline = time.monotonic() + READY_TIMEOUT_S
+        while not active_on_bus(self.proc.pid, session.env):
+            if time.monotonic() > deadline or self.proc.poll() is not None:
+                self.stop()
+                raise RuntimeError(toolkit + " window did not get ready")
+            time.sleep(0.1)
 
     def select(self, widget, start, end):
         self.proc.stdin.write("select %s %d %d\n" % (widget, start, end))
         self.proc.stdin.flush()
-        if self._reply() != "ok":
+        timer = threading.Timer(READY_TIMEOUT_S, self.proc.kill)
+        timer.start()
+        reply = self.proc.stdout.readline().strip()
+        timer.cancel()
+        if reply != "ok":
             raise RuntimeError("the window did not select %s %d %d" % (widget, start, end))
 
     def stop(self):
@@ -91,17 +89,19 @@ class ToolkitWindow:
         self.proc.stdout.close()
 
 
-def active_on_bus(pid):
-    """True once the registry lists process `pid` with an ACTIVE top-level window. Asked from a
-    thread of that process with a connection of its own: its main loop must stay free to answer."""
+def active_on_bus(pid, env):
+    """True once the registry lists process `pid` with an ACTIVE top-level window. Asked from the
+    process itself, it must be a thread with its own connections: the main loop answers the bus."""
     from gi.repository import Gio, GLib
 
     def call(conn, bus, path, iface, method, args=None, reply=None):
         return conn.call_sync(bus, path, iface, method, args, GLib.VariantType(reply) if reply else None,
                               Gio.DBusCallFlags.NONE, 2000, None).unpack()
-    session = Gio.bus_get_sync(Gio.BusType.SESSION, None)
-    address = os.environ.get("AT_SPI_BUS_ADDRESS") or call(session, "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress", reply="(s)")[0]
     flags = Gio.DBusConnectionFlags.AUTHENTICATION_CLIENT | Gio.DBusConnectionFlags.MESSAGE_BUS_CONNECTION
+    session = Gio.DBusConnection.new_for_address_sync(env["DBUS_SESSION_BUS_ADDRESS"], flags, None, None)
+    address = env.get("AT_SPI_BUS_ADDRESS") or call(session, "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus",
+                                                     "GetAddress", reply="(s)")[0]
+    session.close_sync(None)
     a11y = Gio.DBusConnection.new_for_address_sync(address, flags, None, None)
     try:
         for name, path in call(a11y, "org.a11y.atspi.Registry", "/org/a11y/atspi/accessible/root",
@@ -118,24 +118,21 @@ def active_on_bus(pid):
             except GLib.Error:
                 continue
         return False
+    except GLib.Error:
+        return False
     finally:
         a11y.close_sync(None)
 
 
-def serve(run_in_ui, ready):
-    """Prints "ready" once `ready()` (asked in the UI thread) and the bus agree, then answers stdin."""
-    deadline = time.monotonic() + READY_TIMEOUT_S
-    while time.monotonic() < deadline and not (run_in_ui(ready) and active_on_bus(os.getpid())):
-        time.sleep(0.1)
-    print("ready", flush=True)
-    for line in sys.stdin:
-        words = line.split()
-        if words[:1] == ["select"] and len(words) == 4:
-            run_in_ui(lambda: WIDGETS[words[1]](int(words[2]), int(words[3])))
-            print("ok", flush=True)
-
-
-WIDGETS = {}
+def command(select):
+    """Answers one line of stdin: `select` is {widget name: function(start, end)}."""
+    words = sys.stdin.readline().split()
+    if not words:
+        sys.exit(0)  # the test has gone
+    if words[0] == "select" and len(words) == 4:
+        select[words[1]](int(words[2]), int(words[3]))
+        print("ok", flush=True)
+    return True
 
 
 def gtk4(text, entry_text, label_text):
@@ -159,25 +156,13 @@ def gtk4(text, entry_text, label_text):
     def select_entry(start, end):
         entry.grab_focus()
         entry.select_region(start, end)
-    WIDGETS.update(text=select_text, entry=select_entry)
+    GLib.io_add_watch(sys.stdin, GLib.IO_IN, lambda *_: command({"text": select_text, "entry": select_entry}))
     win.present()
-    threading.Thread(target=serve, args=(on_main_loop(GLib), win.is_active), daemon=True).start()
-    loop = GLib.MainLoop()
-    win.connect("close-request", lambda *_: loop.quit())
-    loop.run()
-
-
-def on_main_loop(GLib):
-    def run(fn):
-        done, box = threading.Event(), []
-        GLib.idle_add(lambda: box.append(fn()) or done.set() or False)
-        done.wait()
-        return box[0]
-    return run
+    GLib.MainLoop().run()
 
 
 def qt5(text, entry_text, label_text):
-    from PyQt5.QtCore import QMetaObject, QObject, Qt, pyqtSlot
+    from PyQt5.QtCore import QSocketNotifier
     from PyQt5.QtGui import QTextCursor
     from PyQt5.QtWidgets import QApplication, QLabel, QLineEdit, QTextEdit, QVBoxLayout, QWidget
     app = QApplication(["qt5-window"])
@@ -201,24 +186,10 @@ def qt5(text, entry_text, label_text):
     def select_entry(start, end):
         entry.setFocus()
         entry.setSelection(units(entry_text, start), units(entry_text, end) - units(entry_text, start))
-    WIDGETS.update(text=select_text, entry=select_entry)
-
-    class Ui(QObject):  # runs a function on Qt's main thread and hands back its result
-        job, result = None, None
-
-        @pyqtSlot()
-        def go(self):
-            self.result = self.job()
-    ui, lock = Ui(), threading.Lock()
-
-    def run(fn):
-        with lock:
-            ui.job = fn
-            QMetaObject.invokeMethod(ui, "go", Qt.BlockingQueuedConnection)
-            return ui.result
+    notifier = QSocketNotifier(sys.stdin.fileno(), QSocketNotifier.Read)
+    notifier.activated.connect(lambda *_: command({"text": select_text, "entry": select_entry}))
     win.show()
     win.activateWindow()
-    threading.Thread(target=serve, args=(run, win.isActiveWindow), daemon=True).start()
     app.exec_()
 
 

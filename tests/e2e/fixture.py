@@ -148,7 +148,7 @@ def wait_until_ready(windows, focus):
         while "done" not in local:
             time.sleep(0.02)
         try:
-            if local["ok"] and active_on_bus(os.getpid()):
+            if local["ok"] and active_on_bus(os.getpid(), os.environ):
                 print(READY, flush=True)
                 return
         except GLib.Error:
