@@ -71,21 +71,27 @@ class EventData {
 // libxcb writes a server's refusal ("Authorization required, but no authorization protocol
 // specified") and a line feed straight to file descriptor 2, with no switch to turn it off. The
 // refusal comes back at every one-second retry, so while a connection is set up standard error
-// points at /dev/null: the host reads one waiting line, not the same words forever.
+// is a pipe that nobody reads: the host reads one waiting line, not the same words forever. The
+// server's reason is at most 255 bytes, far below what a pipe holds, so the write never blocks;
+// and no file is opened for it.
 class QuietStderr {
  public:
   QuietStderr() : saved_(::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0)) {
-    UniqueFd null(::open("/dev/null", O_WRONLY | O_CLOEXEC));
-    if (saved_.get() >= 0 && null.get() >= 0) ::dup2(null.get(), STDERR_FILENO);
+    int ends[2];
+    if (saved_.get() < 0 || ::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    read_ = UniqueFd(ends[0]);
+    UniqueFd write(ends[1]);
+    ::dup2(write.get(), STDERR_FILENO);
   }
   ~QuietStderr() {
-    if (saved_.get() >= 0) ::dup2(saved_.get(), STDERR_FILENO);
+    if (read_.get() >= 0) ::dup2(saved_.get(), STDERR_FILENO);
   }
   QuietStderr(const QuietStderr&) = delete;
   QuietStderr& operator=(const QuietStderr&) = delete;
 
  private:
   UniqueFd saved_;
+  UniqueFd read_;
 };
 
 DisplayPtr openQuietly() {
