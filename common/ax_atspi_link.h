@@ -13,8 +13,8 @@
 // Every ordinary call may take this long. A healthy GTK application answers in about 0.1 ms; the
 // slack covers a loaded machine, and a frozen application costs this once per step (see below).
 inline constexpr int CALL_TIMEOUT_MS = 300;
-// The trust probe (connect, look up the bus, one registry call). A fresh registry needs 30-45 ms to
-// start, so much less would call a healthy session untrusted; a missing bus fails at once anyway.
+// The trust probe (connect, look up the bus, one call to its daemon). A loaded machine must not
+// make a healthy session look untrusted; a missing bus fails at once anyway.
 inline constexpr int TRUST_TIMEOUT_MS = 250;
 // The watchdog of one step (a one-shot tool's whole run, or one poll): once it is spent every call
 // fails at once and each call's timeout is cut to what is left, so no sequence of slow answers can
@@ -43,8 +43,8 @@ using AppPtr = std::shared_ptr<AtspiApp>;
 
 class AtspiLink {
  public:
-  // Whether the accessibility bus and its registry answer, within TRUST_TIMEOUT_MS. Not charged to
-  // the step budget: a tool waiting for trust asks again and again.
+  // Whether the accessibility bus answers, within TRUST_TIMEOUT_MS (its registry need not run
+  // yet). Not charged to the step budget: a tool waiting for trust asks again and again.
   bool probe();
   // Asks toolkits to expose their trees (org.a11y.Status IsEnabled on the session bus).
   void requestTrust();
