@@ -29,6 +29,7 @@ class AtspiElement : public ElementHandle {
     std::optional<uint32_t> role;
     std::optional<StateSet> states;
     std::optional<std::string> text;
+    std::optional<int32_t> characterCount;  // in the toolkit's offset unit (see offsetUnitOf)
     std::optional<int32_t> childCount;
   };
   mutable Cache cache;
@@ -82,6 +83,7 @@ class AtspiAccessibility : public Accessibility {
   std::vector<Element> children(const AppPtr& app, const std::string& path);
   std::vector<Element> childrenOf(const AppPtr& app, const std::string& path, int32_t count);
   std::optional<std::string> text(const AtspiElement& e);
+  std::optional<std::string> name(const AtspiElement& e);
   std::optional<AttrValue> selectedRange(const AtspiElement& e);
   Element elementFromReference(const AppPtr& from, const Variant& reference);
 

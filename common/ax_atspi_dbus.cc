@@ -174,11 +174,12 @@ std::vector<CallResult> callMany(const Destination& to, const std::vector<Method
   return batch->results;
 }
 
-std::vector<CallResult> callBatch(const Destination& to, const char* path, const char* interface,
-                                  const char* method, const std::vector<GVariant*>& argsList,
-                                  const char* replyType, int timeoutMs, size_t window) {
-  std::vector<MethodCall> calls;
-  calls.reserve(argsList.size());
-  for (GVariant* args : argsList) calls.push_back({path, interface, method, args, replyType});
-  return callMany(to, calls, timeoutMs, window);
+void callOneWay(const Destination& to, const char* path, const char* interface, const char* method,
+                GVariant* args) {
+  Variant ownedArgs(args);
+  if (!to.connection) return;
+  // Without a callback GDBus marks the message as expecting no reply.
+  g_dbus_connection_call(to.connection, to.busName.empty() ? nullptr : to.busName.c_str(), path,
+                         interface, method, ownedArgs.get(), nullptr,
+                         G_DBUS_CALL_FLAGS_NO_AUTO_START, -1, nullptr, nullptr, nullptr);
 }

@@ -9,13 +9,16 @@ plain GDBus, the Accessible, Text and Application interfaces for a handful of ob
                                                  -> chain of LAYOUT["depth"] nested panels,
                                                  -> label (LAYOUT["label"]),
                                                  -> entry (FOCUSED, the text LAYOUT["text"]).
-The entry answers GetSelection with LAYOUT["selection"] and CaretOffset with LAYOUT["caret"]. Prints
+The entry answers GetSelection with LAYOUT["selection"] and CaretOffset with LAYOUT["caret"]. With
+LAYOUT["slow"] = [object, method, ms] ("frame", "GetState", 450), the application is busy for ms
+before its first answer to that method of that object (a slow answer, once). Prints
 "ready" once registered. Dies with its parent; SIGTERM ends it.
 """
 import ctypes
 import json
 import signal
 import sys
+import time
 
 from gi.repository import Gio, GLib
 
@@ -98,6 +101,10 @@ class Objects:
         if node is None:
             invocation.return_dbus_error("org.freedesktop.DBus.Error.UnknownObject", path)
             return
+        slow = self.layout.get("slow")
+        if slow and (ROOT + "/" + slow[0], slow[1]) == (path, method):
+            del self.layout["slow"]
+            time.sleep(slow[2] / 1000)  # the whole application is busy, as a real one would be
         try:
             if method == "GetChildAtIndex":
                 reply = GLib.Variant("((so))", (self.child(node, params.unpack()[0]),))

@@ -14,6 +14,7 @@ import time
 import unittest
 
 from harness import Fixture, HeadlessSession, SessionTestCase, SilentBus, run_tool, tool_command
+from test_security import HostileApplication
 
 ONE_SHOT_BOUND_S = 30
 PANESCAN_SUMMARY = re.compile(r"^panescan: trusted=(true|false) app=.* nodes=\d+ textAreas=\d+ chars=\d+$")
@@ -179,6 +180,22 @@ class ReaderFaultsTest(SessionTestCase, Checks):
         self.assertLess(time.monotonic() - start, 20, "ran on towards its 60 s deadline")
         self.assertRegex(err, r"^fieldpeek: done polls=\d+ withText=\d+\n$")
         self.assertLess(usage.ru_utime + usage.ru_stime, 5.0, "spun after the host left")
+
+
+class SlowAnswerTest(unittest.TestCase):
+    def test_one_slow_answer_loses_nothing(self):
+        # Slower than a call's timeout once, in the search for the frontmost window and in the
+        # read of the focused text: the call is asked again and every answer is whole.
+        with HeadlessSession() as session:
+            for slow in (["frame", "GetState", 450], ["entry", "GetText", 450]):
+                app = HostileApplication(session, {"text": "Answered late, but whole.", "slow": slow})
+                try:
+                    result = run_tool(session, "selprobe", timeout=ONE_SHOT_BOUND_S)
+                finally:
+                    app.close()
+                self.assertEqual(json.loads(result.stdout),
+                                 {"ok": True, "role": "AXTextField", "before": "", "selected": "",
+                                  "after": "Answered late, but whole.", "truncated": False}, slow)
 
 
 class BusGoneTest(unittest.TestCase, Checks):

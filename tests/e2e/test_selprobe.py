@@ -1,5 +1,6 @@
 """selprobe end to end: the one JSON line it prints for a GTK fixture in a headless session."""
 import json
+import time
 import unittest
 
 from harness import BusMonitor, Fixture, HeadlessSession, SilentBus, run_tool, SessionTestCase
@@ -48,6 +49,9 @@ class SelprobeTest(SessionTestCase):
             self.assertIn(read, members)
         repeated = sorted({c for c in calls if calls.count(c) > 1})
         self.assertEqual(repeated, [], calls)
+        # Registered for focus events, or Chromium never marks its window active.
+        registered = " ".join(c[4] for c in calls if c[3] == "RegisterEvent")
+        self.assertIn('"object:state-changed:focused"', registered, calls)
 
     def test_601_characters_before_the_caret_are_cut_and_flagged(self):
         text = "y" + "x" * 600 + "tail"
@@ -117,6 +121,20 @@ class SelprobeWithoutAccessibilityBusTest(unittest.TestCase):
         self.assertEqual(result.stderr, b"", result)
         self.assertEqual(json.loads(result.stdout), {"ok": False, "reason": "not-trusted"})
         print("\nselprobe with a silent session bus: %.2f s" % result.seconds)
+
+
+class SelprobeInAFreshSessionTest(unittest.TestCase):
+    def test_bus_without_registry_is_trusted_with_no_application(self):
+        # No application has started the registry yet: the bus answering is the trust. Asked again
+        # while the bus launcher is still starting.
+        with HeadlessSession() as session:
+            deadline = time.monotonic() + 5
+            while True:
+                result = run_tool(session, "selprobe", timeout=TOOL_TIMEOUT_S)
+                if b"not-trusted" not in result.stdout or time.monotonic() > deadline:
+                    break
+                time.sleep(0.1)
+        self.assertEqual(json.loads(result.stdout), {"ok": False, "reason": "no-frontmost"})
 
 
 if __name__ == "__main__":
