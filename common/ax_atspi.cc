@@ -184,6 +184,13 @@ std::optional<AttrValue> AtspiAccessibility::selectedRange(const AtspiElement& e
   return AttrValue{TextRange{from, to - from}};
 }
 
+std::optional<AtspiAccessibility::Frontmost> AtspiAccessibility::findFrontmostListening() {
+  auto front = findFrontmost();
+  if (front || !link_.listenForFocus()) return front;
+  memo_ = StepMemo();  // the windows' states are asked again
+  return findFrontmost();
+}
+
 std::optional<AttrValue> AtspiAccessibility::copyAttribute(const Element& element,
                                                            std::string_view name) {
   auto* e = dynamic_cast<const AtspiElement*>(element.get());
@@ -191,7 +198,7 @@ std::optional<AttrValue> AtspiAccessibility::copyAttribute(const Element& elemen
   if (e->isSystemWide()) {
     if (name == "AXRole") return AttrValue{std::u16string(u"AXSystemWide")};
     if (name != "AXFocusedApplication" && name != "AXFocusedUIElement") return std::nullopt;
-    auto front = findFrontmost();
+    auto front = findFrontmostListening();
     if (!front) return std::nullopt;
     AtspiElement app(front->app, ROOT_PATH);
     if (name == "AXFocusedUIElement") {

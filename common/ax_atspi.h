@@ -65,6 +65,9 @@ class AtspiAccessibility : public Accessibility {
   };
   // Focus and windows (ax_atspi_focus.cc).
   std::optional<Frontmost> findFrontmost();
+  // findFrontmost, and where no window is active, once more after listening for focus events
+  // (AtspiLink::listenForFocus says why and what it costs).
+  std::optional<Frontmost> findFrontmostListening();
   std::vector<AppPtr> applications();
   std::optional<std::string> activeWindow(const AppPtr& app);
   Element focusedIn(const AppPtr& app, const std::string& windowPath);

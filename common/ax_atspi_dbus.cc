@@ -173,13 +173,3 @@ std::vector<CallResult> callMany(const Destination& to, const std::vector<Method
   g_main_context_unref(context);
   return batch->results;
 }
-
-void callOneWay(const Destination& to, const char* path, const char* interface, const char* method,
-                GVariant* args) {
-  Variant ownedArgs(args);
-  if (!to.connection) return;
-  // Without a callback GDBus marks the message as expecting no reply.
-  g_dbus_connection_call(to.connection, to.busName.empty() ? nullptr : to.busName.c_str(), path,
-                         interface, method, ownedArgs.get(), nullptr,
-                         G_DBUS_CALL_FLAGS_NO_AUTO_START, -1, nullptr, nullptr, nullptr);
-}

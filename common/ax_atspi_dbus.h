@@ -91,8 +91,3 @@ struct MethodCall {
 // `calls`; all of them end by `timeoutMs` from the start.
 std::vector<CallResult> callMany(const Destination& to, const std::vector<MethodCall>& calls,
                                  int timeoutMs, size_t window);
-
-// A call whose answer nobody waits for (the message says so): it costs the caller no round trip,
-// and GDBus sends it before any later call on the same connection. `args` is consumed.
-void callOneWay(const Destination& to, const char* path, const char* interface, const char* method,
-                GVariant* args);

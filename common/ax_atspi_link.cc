@@ -21,19 +21,6 @@ std::string stringOf(const Variant& reply) {
   return g_variant_get_string(s.get(), nullptr);
 }
 
-// Registers this connection for focus events with the registry, without waiting and without
-// starting a registry that is not there. Chromium and Electron mark their window ACTIVE only once
-// some client has registered for an event, and then keep doing so; without this, a session with
-// no screen reader never sees them frontmost. What it costs the session: the registry tells every
-// application about the listener (and again when this process ends), and while it lives the
-// applications send their focus changes over the bus; the tools never read those signals.
-void listenForFocus(const Connection& bus) {
-  callOneWay(
-      {bus.get(), REGISTRY_NAME}, "/org/a11y/atspi/registry", "org.a11y.atspi.Registry",
-      "RegisterEvent",
-      g_variant_new("(s@ass)", "object:state-changed:focused", g_variant_new_strv(nullptr, 0), ""));
-}
-
 }  // namespace
 
 int AtspiLink::remainingMs() const {
@@ -70,7 +57,7 @@ Connection AtspiLink::a11yBus(int timeoutMs) {
     address = stringOf(r.reply);
   }
   bus_ = connectWithTimeout(address, true, timeoutMs - elapsedMs(start));
-  if (bus_) listenForFocus(bus_);
+  listening_ = false;
   return bus_;
 }
 
@@ -108,6 +95,17 @@ AppPtr AtspiLink::busApp(const std::string& name) {
   app->connection = bus;
   apps_.emplace(name, app);
   return app;
+}
+
+bool AtspiLink::listenForFocus() {
+  AppPtr registry = this->registry();
+  if (listening_ || !registry) return false;
+  listening_ = true;
+  CallResult r = call(
+      registry, "/org/a11y/atspi/registry", "org.a11y.atspi.Registry", "RegisterEvent",
+      g_variant_new("(s@ass)", "object:state-changed:focused", g_variant_new_strv(nullptr, 0), ""),
+      nullptr);
+  return r.ok();
 }
 
 AppPtr AtspiLink::registry() {

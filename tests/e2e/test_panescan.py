@@ -3,6 +3,7 @@ import re
 import unittest
 
 from harness import Fixture, HeadlessSession, run_tool, SessionTestCase
+from test_security import HostileApplication
 
 TOOL_TIMEOUT_S = 60
 NOT_TRUSTED = "panescan: NOT trusted for Accessibility \u2014 grant it in System Settings\n"
@@ -88,6 +89,18 @@ class PanescanWithoutAccessibilityBusTest(unittest.TestCase):
         self.assertEqual(result.returncode, 0, result)
         self.assertEqual(result.stderr.decode("utf-8"), NOT_TRUSTED)
         self.assertEqual(result.stdout, b"")
+
+
+class ActiveOnceListenedTest(unittest.TestCase):
+    def test_window_active_only_once_a_client_listens_is_found(self):
+        # As Chromium's: no window is active until some client registers for an event.
+        with HeadlessSession() as session:
+            app = HostileApplication(session, {"listened": True})
+            try:
+                result = run_tool(session, "panescan", timeout=TOOL_TIMEOUT_S)
+            finally:
+                app.close()
+        self.assertRegex(result.stderr.decode(), r"panescan: trusted=true app=hostile ", result)
 
 
 if __name__ == "__main__":
