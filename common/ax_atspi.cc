@@ -130,25 +130,44 @@ std::vector<Element> AtspiAccessibility::childrenOf(const AppPtr& app, const std
   return out;
 }
 
+std::optional<std::string> AtspiAccessibility::name(const AtspiElement& e) {
+  CallResult r = link_.property(e.app, e.path, ACCESSIBLE, "Name");
+  if (!r.ok() || !g_variant_is_of_type(r.reply.get(), G_VARIANT_TYPE_STRING)) return std::nullopt;
+  return std::string(g_variant_get_string(r.reply.get(), nullptr));
+}
+
 std::optional<std::string> AtspiAccessibility::text(const AtspiElement& e) {
   // A password field shows bullets: never hand them out as its text.
   auto r = role(e);
   if (!r || *r == atspi_role::PASSWORD_TEXT) return std::nullopt;
-  auto& known = e.cacheIn(link_.step()).text;
-  if (known) return known;
-  CallResult t = link_.call(e.app, e.path, TEXT, "GetText", g_variant_new("(ii)", 0, -1), "(s)");
+  AtspiElement::Cache& cache = e.cacheIn(link_.step());
+  // Kept for the step: the selected range reads the text again to convert its offsets.
+  if (cache.text) return cache.text;
+  if (!cache.characterCount) {
+    CallResult count = link_.property(e.app, e.path, TEXT, "CharacterCount");
+    cache.characterCount = scalar<int32_t>(count, "i");
+    if (!cache.characterCount && count.error == CallError::TimedOut) return std::nullopt;
+    // No Text interface: a Qt label's words are its name.
+    if (!cache.characterCount && platformRoleName(*r, 0) == "AXStaticText")
+      return cache.text = name(e);
+  }
+  if (cache.characterCount && *cache.characterCount <= 0) return cache.text = std::string();
+  // The whole text up to the character count: GTK 4 answers the usual "up to the end" (-1) with
+  // "", and Qt answers an end past the text (INT_MAX) with "". -1 only where there is no count.
+  int32_t end = cache.characterCount.value_or(-1);
+  CallResult t = link_.call(e.app, e.path, TEXT, "GetText", g_variant_new("(ii)", 0, end), "(s)");
   if (!t.ok()) return std::nullopt;
   const char* s = nullptr;
   g_variant_get(t.reply.get(), "(&s)", &s);
-  // Kept for the step: the selected range reads the text again to convert its offsets.
-  known = std::string(s);
-  return known;
+  return cache.text = std::string(s);
 }
 
 std::optional<AttrValue> AtspiAccessibility::selectedRange(const AtspiElement& e) {
   auto whole = text(e);
   if (!whole) return std::nullopt;
   std::u16string units = utf16FromUtf8(*whole);
+  auto count = e.cacheIn(link_.step()).characterCount;
+  OffsetUnit unit = count ? offsetUnitOf(units, *count) : OffsetUnit::CodePoints;
   int32_t start = 0;
   int32_t end = 0;
   CallResult sel = link_.call(e.app, e.path, TEXT, "GetSelection", g_variant_new("(i)", 0), "(ii)");
@@ -160,9 +179,16 @@ std::optional<AttrValue> AtspiAccessibility::selectedRange(const AtspiElement& e
     start = end = *caret;
   }
   if (start > end) std::swap(start, end);
-  int64_t from = utf16OffsetFromCodePoints(units, start);
-  int64_t to = utf16OffsetFromCodePoints(units, end);
+  int64_t from = utf16Offset(units, start, unit);
+  int64_t to = utf16Offset(units, end, unit);
   return AttrValue{TextRange{from, to - from}};
+}
+
+std::optional<AtspiAccessibility::Frontmost> AtspiAccessibility::findFrontmostListening() {
+  auto front = findFrontmost();
+  if (front || !link_.listenForFocus()) return front;
+  memo_ = StepMemo();  // the windows' states are asked again
+  return findFrontmost();
 }
 
 std::optional<AttrValue> AtspiAccessibility::copyAttribute(const Element& element,
@@ -172,7 +198,7 @@ std::optional<AttrValue> AtspiAccessibility::copyAttribute(const Element& elemen
   if (e->isSystemWide()) {
     if (name == "AXRole") return AttrValue{std::u16string(u"AXSystemWide")};
     if (name != "AXFocusedApplication" && name != "AXFocusedUIElement") return std::nullopt;
-    auto front = findFrontmost();
+    auto front = findFrontmostListening();
     if (!front) return std::nullopt;
     AtspiElement app(front->app, ROOT_PATH);
     if (name == "AXFocusedUIElement") {
@@ -203,9 +229,9 @@ std::optional<AttrValue> AtspiAccessibility::copyAttribute(const Element& elemen
   }
   if (name == "AXSelectedTextRange") return selectedRange(*e);
   if (name == "AXTitle") {
-    CallResult r = link_.property(e->app, e->path, ACCESSIBLE, "Name");
-    if (!r.ok() || !g_variant_is_of_type(r.reply.get(), G_VARIANT_TYPE_STRING)) return std::nullopt;
-    return AttrValue{utf16FromUtf8(g_variant_get_string(r.reply.get(), nullptr))};
+    auto title = this->name(*e);
+    if (!title) return std::nullopt;
+    return AttrValue{utf16FromUtf8(*title)};
   }
   if (name == "AXChildren" || (name == "AXWindows" && e->isApplication())) {
     AttrValue::List list;

@@ -29,6 +29,7 @@ class AtspiElement : public ElementHandle {
     std::optional<uint32_t> role;
     std::optional<StateSet> states;
     std::optional<std::string> text;
+    std::optional<int32_t> characterCount;  // in the toolkit's offset unit (see offsetUnitOf)
     std::optional<int32_t> childCount;
   };
   mutable Cache cache;
@@ -64,6 +65,9 @@ class AtspiAccessibility : public Accessibility {
   };
   // Focus and windows (ax_atspi_focus.cc).
   std::optional<Frontmost> findFrontmost();
+  // findFrontmost, and where no window is active, once more after listening for focus events
+  // (AtspiLink::listenForFocus says why and what it costs).
+  std::optional<Frontmost> findFrontmostListening();
   std::vector<AppPtr> applications();
   std::optional<std::string> activeWindow(const AppPtr& app);
   Element focusedIn(const AppPtr& app, const std::string& windowPath);
@@ -82,6 +86,7 @@ class AtspiAccessibility : public Accessibility {
   std::vector<Element> children(const AppPtr& app, const std::string& path);
   std::vector<Element> childrenOf(const AppPtr& app, const std::string& path, int32_t count);
   std::optional<std::string> text(const AtspiElement& e);
+  std::optional<std::string> name(const AtspiElement& e);
   std::optional<AttrValue> selectedRange(const AtspiElement& e);
   Element elementFromReference(const AppPtr& from, const Variant& reference);
 

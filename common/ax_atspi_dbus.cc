@@ -173,12 +173,3 @@ std::vector<CallResult> callMany(const Destination& to, const std::vector<Method
   g_main_context_unref(context);
   return batch->results;
 }
-
-std::vector<CallResult> callBatch(const Destination& to, const char* path, const char* interface,
-                                  const char* method, const std::vector<GVariant*>& argsList,
-                                  const char* replyType, int timeoutMs, size_t window) {
-  std::vector<MethodCall> calls;
-  calls.reserve(argsList.size());
-  for (GVariant* args : argsList) calls.push_back({path, interface, method, args, replyType});
-  return callMany(to, calls, timeoutMs, window);
-}

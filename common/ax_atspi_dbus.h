@@ -91,10 +91,3 @@ struct MethodCall {
 // `calls`; all of them end by `timeoutMs` from the start.
 std::vector<CallResult> callMany(const Destination& to, const std::vector<MethodCall>& calls,
                                  int timeoutMs, size_t window);
-
-// The same method with each of `argsList` (consumed), pipelined: up to `window` calls are in
-// flight at once, so a batch costs about one round trip per `window` calls instead of one per
-// call. Results come in the order of `argsList`; all of them end by `timeoutMs` from the start.
-std::vector<CallResult> callBatch(const Destination& to, const char* path, const char* interface,
-                                  const char* method, const std::vector<GVariant*>& argsList,
-                                  const char* replyType, int timeoutMs, size_t window);

@@ -57,6 +57,7 @@ Connection AtspiLink::a11yBus(int timeoutMs) {
     address = stringOf(r.reply);
   }
   bus_ = connectWithTimeout(address, true, timeoutMs - elapsedMs(start));
+  listening_ = false;
   return bus_;
 }
 
@@ -64,8 +65,10 @@ bool AtspiLink::probe() {
   auto start = Clock::now();
   Connection bus = a11yBus(TRUST_TIMEOUT_MS);
   if (!bus) return false;
-  CallResult r = getProperty({bus.get(), REGISTRY_NAME}, ROOT_PATH, "org.a11y.atspi.Accessible",
-                             "ChildCount", TRUST_TIMEOUT_MS - elapsedMs(start));
+  // The bus answering is the trust: its registry starts only with the first application that
+  // registers, and until then the session is trusted and simply has no application.
+  CallResult r = callMethod({bus.get(), DAEMON_NAME}, "/org/freedesktop/DBus", DAEMON_NAME, "GetId",
+                            nullptr, "(s)", TRUST_TIMEOUT_MS - elapsedMs(start));
   return r.ok();
 }
 
@@ -94,6 +97,17 @@ AppPtr AtspiLink::busApp(const std::string& name) {
   return app;
 }
 
+bool AtspiLink::listenForFocus() {
+  AppPtr registry = this->registry();
+  if (listening_ || !registry) return false;
+  listening_ = true;
+  CallResult r = call(
+      registry, "/org/a11y/atspi/registry", "org.a11y.atspi.Registry", "RegisterEvent",
+      g_variant_new("(s@ass)", "object:state-changed:focused", g_variant_new_strv(nullptr, 0), ""),
+      nullptr);
+  return r.ok();
+}
+
 AppPtr AtspiLink::registry() {
   return busApp(REGISTRY_NAME);
 }
@@ -109,68 +123,76 @@ AppPtr AtspiLink::app(const std::string& busName) {
   return busApp(busName);
 }
 
+bool AtspiLink::gone(const AppPtr& app) const {
+  return !app || (app->timeoutStep == step_ && app->timeouts >= MAX_TIMEOUTS_PER_STEP);
+}
+
+void AtspiLink::noteTimeout(AtspiApp& app) {
+  if (app.timeoutStep != step_) {
+    app.timeoutStep = step_;
+    app.timeouts = 0;
+  }
+  ++app.timeouts;
+}
+
 CallResult AtspiLink::call(const AppPtr& app, const std::string& path, const char* interface,
                            const char* method, GVariant* args, const char* replyType,
                            int timeoutMs) {
-  int budget = std::min(timeoutMs, remainingMs());
-  if (!app || app->timedOutIn == step_ || budget <= 0) {
-    Variant consumed(args);
-    return {Variant(), CallError::TimedOut};
+  Variant owned(args);  // kept for the second try
+  // A call that times out is asked once more: an application busy for a moment answers the
+  // second one, and only a frozen one makes it the step's last (see MAX_TIMEOUTS_PER_STEP).
+  while (true) {
+    int budget = std::min(timeoutMs, remainingMs());
+    if (gone(app) || budget <= 0) return {Variant(), CallError::TimedOut};
+    CallResult r = callMethod(app->destination(), path.c_str(), interface, method,
+                              owned ? g_variant_ref(owned.get()) : nullptr, replyType, budget);
+    if (r.error != CallError::TimedOut) return r;
+    noteTimeout(*app);
   }
-  CallResult r =
-      callMethod(app->destination(), path.c_str(), interface, method, args, replyType, budget);
-  // A frozen application costs one timeout per step, not one per read.
-  if (r.error == CallError::TimedOut) app->timedOutIn = step_;
-  return r;
 }
 
 std::vector<CallResult> AtspiLink::callEach(const AppPtr& app, const std::string& path,
                                             const char* interface, const char* method,
                                             const std::vector<GVariant*>& argsList,
                                             const char* replyType) {
-  std::vector<CallResult> out;
-  out.reserve(argsList.size());
-  for (size_t begin = 0; begin < argsList.size(); begin += PIPELINE_CHUNK) {
-    std::vector<GVariant*> chunk(argsList.begin() + static_cast<ptrdiff_t>(begin),
-                                 argsList.begin() + static_cast<ptrdiff_t>(std::min(
-                                                        argsList.size(), begin + PIPELINE_CHUNK)));
-    int budget = std::min(CALL_TIMEOUT_MS + PIPELINE_MS_PER_CALL * static_cast<int>(chunk.size()),
-                          remainingMs());
-    if (!app || app->timedOutIn == step_ || budget <= 0) {
-      for (GVariant* args : chunk) Variant consumed(args);
-      out.resize(out.size() + chunk.size(), CallResult{Variant(), CallError::TimedOut});
-      continue;
-    }
-    std::vector<CallResult> got = callBatch(app->destination(), path.c_str(), interface, method,
-                                            chunk, replyType, budget, PIPELINE_WINDOW);
-    for (CallResult& r : got) {
-      if (r.error == CallError::TimedOut) app->timedOutIn = step_;
-      out.push_back(std::move(r));
-    }
-  }
-  return out;
+  std::vector<MethodCall> calls;
+  calls.reserve(argsList.size());
+  for (GVariant* args : argsList) calls.push_back({path, interface, method, args, replyType});
+  return callAhead(app, calls);
 }
 
 std::vector<CallResult> AtspiLink::callAhead(const AppPtr& app,
                                              const std::vector<MethodCall>& calls) {
-  std::vector<CallResult> out;
-  out.reserve(calls.size());
+  std::vector<Variant> owned;  // kept for the second try
+  owned.reserve(calls.size());
+  for (const MethodCall& c : calls) owned.emplace_back(c.args);
+  std::vector<CallResult> out(calls.size(), CallResult{Variant(), CallError::TimedOut});
   for (size_t begin = 0; begin < calls.size(); begin += PIPELINE_CHUNK) {
-    std::vector<MethodCall> chunk(
-        calls.begin() + static_cast<ptrdiff_t>(begin),
-        calls.begin() + static_cast<ptrdiff_t>(std::min(calls.size(), begin + PIPELINE_CHUNK)));
-    int budget = std::min(CALL_TIMEOUT_MS + PIPELINE_MS_PER_CALL * static_cast<int>(chunk.size()),
-                          remainingMs());
-    if (!app || app->timedOutIn == step_ || budget <= 0) {
-      for (const MethodCall& c : chunk) Variant consumed(c.args);
-      out.resize(out.size() + chunk.size(), CallResult{Variant(), CallError::TimedOut});
-      continue;
+    std::vector<size_t> pending;
+    for (size_t i = begin; i < std::min(calls.size(), begin + PIPELINE_CHUNK); ++i)
+      pending.push_back(i);
+    // As in call: what timed out is asked once more, and counts as one timeout per chunk.
+    while (!pending.empty()) {
+      int budget = std::min(
+          CALL_TIMEOUT_MS + PIPELINE_MS_PER_CALL * static_cast<int>(pending.size()), remainingMs());
+      if (gone(app) || budget <= 0) break;
+      std::vector<MethodCall> chunk;
+      chunk.reserve(pending.size());
+      for (size_t i : pending) {
+        chunk.push_back(calls[i]);
+        chunk.back().args = owned[i] ? g_variant_ref(owned[i].get()) : nullptr;
+      }
+      std::vector<CallResult> got = callMany(app->destination(), chunk, budget, PIPELINE_WINDOW);
+      std::vector<size_t> late;
+      for (size_t k = 0; k < got.size(); ++k) {
+        if (got[k].error == CallError::TimedOut)
+          late.push_back(pending[k]);
+        else
+          out[pending[k]] = std::move(got[k]);
+      }
+      if (!late.empty()) noteTimeout(*app);
+      pending = std::move(late);
     }
-    std::vector<CallResult> got = callMany(app->destination(), chunk, budget, PIPELINE_WINDOW);
-    bool answered = std::any_of(got.begin(), got.end(),
-                                [](const CallResult& r) { return r.error != CallError::TimedOut; });
-    if (!answered) app->timedOutIn = step_;
-    for (CallResult& r : got) out.push_back(std::move(r));
   }
   return out;
 }

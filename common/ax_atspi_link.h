@@ -11,10 +11,15 @@
 #include "common/ax_atspi_dbus.h"
 
 // Every ordinary call may take this long. A healthy GTK application answers in about 0.1 ms; the
-// slack covers a loaded machine, and a frozen application costs this once per step (see below).
+// slack covers a loaded machine.
 inline constexpr int CALL_TIMEOUT_MS = 300;
-// The trust probe (connect, look up the bus, one registry call). A fresh registry needs 30-45 ms to
-// start, so much less would call a healthy session untrusted; a missing bus fails at once anyway.
+// An application that times out is asked again; once it has timed out this often in a step (a
+// one-shot tool's run, or one poll), every further call to it fails at once until the next step.
+// So one slow answer (a large document, a busy moment of up to about two timeouts) loses nothing,
+// while a frozen application costs at most two call timeouts (0.6 s) per run or poll.
+inline constexpr int MAX_TIMEOUTS_PER_STEP = 2;
+// The trust probe (connect, look up the bus, one call to its daemon). A loaded machine must not
+// make a healthy session look untrusted; a missing bus fails at once anyway.
 inline constexpr int TRUST_TIMEOUT_MS = 250;
 // The watchdog of one step (a one-shot tool's whole run, or one poll): once it is spent every call
 // fails at once and each call's timeout is cut to what is left, so no sequence of slow answers can
@@ -34,17 +39,18 @@ inline constexpr const char* ROOT_PATH = "/org/a11y/atspi/accessible/root";
 
 // One application (or the registry, or the bus daemon) on the accessibility bus.
 struct AtspiApp {
-  std::string busName;     // its unique name on the accessibility bus
-  Connection connection;   // the bus it is reached over
-  int64_t timedOutIn = 0;  // the step in which it last timed out (0: never)
+  std::string busName;      // its unique name on the accessibility bus
+  Connection connection;    // the bus it is reached over
+  int64_t timeoutStep = 0;  // the step of its last timeout (0: never)
+  int timeouts = 0;         // how often it timed out in that step
   Destination destination() const { return {connection.get(), busName}; }
 };
 using AppPtr = std::shared_ptr<AtspiApp>;
 
 class AtspiLink {
  public:
-  // Whether the accessibility bus and its registry answer, within TRUST_TIMEOUT_MS. Not charged to
-  // the step budget: a tool waiting for trust asks again and again.
+  // Whether the accessibility bus answers, within TRUST_TIMEOUT_MS (its registry need not run
+  // yet). Not charged to the step budget: a tool waiting for trust asks again and again.
   bool probe();
   // Asks toolkits to expose their trees (org.a11y.Status IsEnabled on the session bus).
   void requestTrust();
@@ -53,12 +59,22 @@ class AtspiLink {
   void beginStep();
   int64_t step() const { return step_; }
 
+  // Registers this connection with the registry for focus events, once per connection; true when
+  // it did so now. Chromium and Electron mark their window ACTIVE only once some client has
+  // registered for an event (and then keep doing so). It costs the session dearly, so only a
+  // search that found no active window asks for it: every application on the AT-SPI bridge (GTK 3,
+  // Chromium) then builds its whole-tree cache, once in its life (measured: GTK 3 with 4000
+  // labels froze for 0.6-1.1 s), keeps it up to date from then on, and sends its focus changes
+  // over the bus while this process lives.
+  bool listenForFocus();
+
   // The registry, the bus daemon, or an application by its bus name (nothing without a bus).
   AppPtr registry();
   AppPtr busDaemon();
   AppPtr app(const std::string& busName);
 
-  // A call to `app`, failing at once when the app timed out in this step or the budget is spent.
+  // A call to `app`, asked again when it times out, failing at once when the app is gone for
+  // this step (MAX_TIMEOUTS_PER_STEP) or the budget is spent.
   CallResult call(const AppPtr& app, const std::string& path, const char* interface,
                   const char* method, GVariant* args, const char* replyType,
                   int timeoutMs = CALL_TIMEOUT_MS);
@@ -66,9 +82,8 @@ class AtspiLink {
   std::vector<CallResult> callEach(const AppPtr& app, const std::string& path,
                                    const char* interface, const char* method,
                                    const std::vector<GVariant*>& argsList, const char* replyType);
-  // Calls made ahead of the reads that need them (a prefetch), pipelined in chunks like callEach.
-  // Only a chunk that got no answer at all marks the application as timed out: one that is slow
-  // but answering keeps its plain reads, which then ask again with their own timeout.
+  // Any calls to `app`, pipelined in chunks like callEach; a chunk's calls that time out are asked
+  // again together, and count as one timeout.
   std::vector<CallResult> callAhead(const AppPtr& app, const std::vector<MethodCall>& calls);
   CallResult property(const AppPtr& app, const std::string& path, const char* interface,
                       const char* name);
@@ -76,6 +91,8 @@ class AtspiLink {
  private:
   using Clock = std::chrono::steady_clock;
   int remainingMs() const;
+  bool gone(const AppPtr& app) const;
+  void noteTimeout(AtspiApp& app);
   Connection sessionBus(int timeoutMs);
   Connection a11yBus(int timeoutMs);
   AppPtr busApp(const std::string& name);
@@ -84,6 +101,7 @@ class AtspiLink {
   Clock::time_point deadline_ = Clock::now() + std::chrono::milliseconds(STEP_BUDGET_MS);
   Connection session_;
   Connection bus_;
+  bool listening_ = false;   // this connection is registered for focus events
   int64_t busFailedIn_ = 0;  // a bus that could not be reached is not tried again in the step
   std::map<std::string, AppPtr> apps_;
 };

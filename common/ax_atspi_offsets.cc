@@ -1,4 +1,4 @@
-// Code point offsets to UTF-16 code unit offsets.
+// Code point or UTF-16 offsets from AT-SPI to UTF-16 code unit offsets.
 #include "common/ax_atspi_offsets.h"
 
 namespace {
@@ -23,4 +23,17 @@ int64_t utf16OffsetFromCodePoints(std::u16string_view text, int64_t codePoints) 
     ++seen;
   }
   return static_cast<int64_t>(unit) + (codePoints - seen);
+}
+
+OffsetUnit offsetUnitOf(std::u16string_view text, int64_t characterCount) {
+  if (characterCount != static_cast<int64_t>(text.size())) return OffsetUnit::CodePoints;
+  // Read as code points, a count of the text's length in units would reach past its end exactly
+  // when the text holds a surrogate pair.
+  bool hasPair = utf16OffsetFromCodePoints(text, characterCount) > characterCount;
+  return hasPair ? OffsetUnit::Utf16 : OffsetUnit::CodePoints;
+}
+
+int64_t utf16Offset(std::u16string_view text, int64_t offset, OffsetUnit unit) {
+  if (unit == OffsetUnit::CodePoints) return utf16OffsetFromCodePoints(text, offset);
+  return offset < 0 ? 0 : offset;
 }

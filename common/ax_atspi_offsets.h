@@ -1,4 +1,4 @@
-// AT-SPI counts text offsets in code points; the tools count UTF-16 code units.
+// Text offsets from AT-SPI (code points, or UTF-16 units in Qt 5) as the UTF-16 units tools count.
 #pragma once
 
 #include <cstdint>
@@ -8,3 +8,15 @@
 // point and two units. Offsets past the end keep their distance from it (one unit per code point),
 // so a caller that clamps ranges still sees that they were out of bounds; negatives become 0.
 int64_t utf16OffsetFromCodePoints(std::u16string_view text, int64_t codePoints);
+
+// What a toolkit counts its offsets in. Most count code points; Qt 5 counts UTF-16 units, in its
+// offsets and in its character count alike.
+enum class OffsetUnit { CodePoints, Utf16 };
+
+// Told from the answer, not from the toolkit's name: a character count that equals the text's
+// UTF-16 length but not its code point count. Only a text with a character beyond the BMP tells
+// the two apart, and where it does not, both readings give the same offsets.
+OffsetUnit offsetUnitOf(std::u16string_view text, int64_t characterCount);
+
+// A toolkit's offset in `unit` as a UTF-16 offset in `text` (negatives become 0).
+int64_t utf16Offset(std::u16string_view text, int64_t offset, OffsetUnit unit);

@@ -45,7 +45,8 @@ std::optional<StateSet> stateSetOf(const Variant& reply) {
   return set;
 }
 
-std::optional<int32_t> childCountOf(const Variant& reply) {
+// A property that holds an int32 (ChildCount, CharacterCount), from its boxed reply.
+std::optional<int32_t> intPropertyOf(const Variant& reply) {
   if (!reply || !g_variant_is_of_type(reply.get(), G_VARIANT_TYPE("(v)"))) return std::nullopt;
   Variant boxed = reply.child(0);
   return scalarOf<int32_t>(Variant(g_variant_get_variant(boxed.get())), "i");
@@ -100,11 +101,11 @@ void AtspiAccessibility::fetchBatch(const Lookahead::Batch& batch) {
     if (!got[i].ok()) continue;
     AtspiElement::Cache& cache = asked[i].first->cacheIn(step);
     if (asked[i].second == FETCH_ROLE) cache.role = scalarOf<uint32_t>(got[i].reply, "(u)");
-    if (asked[i].second == FETCH_CHILD_COUNT) cache.childCount = childCountOf(got[i].reply);
+    if (asked[i].second == FETCH_CHILD_COUNT) cache.childCount = intPropertyOf(got[i].reply);
   }
 
-  // Then what the roles call for: the states that decide a text role's name, and the texts of
-  // the roles whose value the walks read (never a password field's).
+  // Then what the roles call for: the states that decide a text role's name, and the character
+  // counts of the roles whose value the walks read (never a password field's).
   calls.clear();
   asked.clear();
   for (const AtspiElement* e : elements) {
@@ -115,21 +116,40 @@ void AtspiAccessibility::fetchBatch(const Lookahead::Batch& batch) {
       asked.emplace_back(e, FETCH_ROLE);
     }
     if ((batch.attributes & FETCH_TEXT) && roleBearsText(*cache.role) &&
-        *cache.role != atspi_role::PASSWORD_TEXT && !cache.text) {
-      calls.push_back({e->path, TEXT, "GetText", g_variant_new("(ii)", 0, -1), "(s)"});
+        *cache.role != atspi_role::PASSWORD_TEXT && !cache.text && !cache.characterCount) {
+      calls.push_back(
+          {e->path, PROPERTIES, "Get", g_variant_new("(ss)", TEXT, "CharacterCount"), "(v)"});
       asked.emplace_back(e, FETCH_TEXT);
     }
   }
-  if (calls.empty()) return;
   got = link_.callAhead(first->app, calls);
   for (size_t i = 0; i < got.size(); ++i) {
     if (!got[i].ok()) continue;
     AtspiElement::Cache& cache = asked[i].first->cacheIn(step);
     if (asked[i].second == FETCH_ROLE) cache.states = stateSetOf(got[i].reply);
-    if (asked[i].second == FETCH_TEXT) {
-      const char* s = nullptr;
-      g_variant_get(got[i].reply.get(), "(&s)", &s);
-      cache.text = std::string(s);
+    if (asked[i].second == FETCH_TEXT) cache.characterCount = intPropertyOf(got[i].reply);
+  }
+
+  // Then the texts, each up to its count (the plain read says why); an empty one costs no call,
+  // and one without a count is left to the plain read.
+  calls.clear();
+  std::vector<const AtspiElement*> texts;
+  for (const AtspiElement* e : elements) {
+    AtspiElement::Cache& cache = e->cacheIn(step);
+    if (cache.text || !cache.characterCount || !(batch.attributes & FETCH_TEXT)) continue;
+    if (*cache.characterCount <= 0) {
+      cache.text = std::string();
+      continue;
     }
+    calls.push_back(
+        {e->path, TEXT, "GetText", g_variant_new("(ii)", 0, *cache.characterCount), "(s)"});
+    texts.push_back(e);
+  }
+  got = link_.callAhead(first->app, calls);
+  for (size_t i = 0; i < got.size(); ++i) {
+    if (!got[i].ok()) continue;
+    const char* s = nullptr;
+    g_variant_get(got[i].reply.get(), "(&s)", &s);
+    texts[i]->cacheIn(step).text = std::string(s);
   }
 }

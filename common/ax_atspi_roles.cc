@@ -13,7 +13,6 @@ constexpr RoleName FIXED[] = {
     {atspi_role::DOCUMENT_TEXT, "AXTextArea"},
     {atspi_role::DOCUMENT_EMAIL, "AXTextArea"},
     {atspi_role::TERMINAL, "AXTextArea"},
-    {atspi_role::ENTRY, "AXTextField"},
     {atspi_role::PASSWORD_TEXT, "AXTextField"},
     {atspi_role::SPIN_BUTTON, "AXTextField"},
     {atspi_role::EDITBAR, "AXTextField"},
@@ -38,25 +37,56 @@ constexpr RoleName FIXED[] = {
     {atspi_role::DOCUMENT_FRAME, "AXWebArea"},
     {atspi_role::APPLICATION, "AXApplication"},
     {atspi_role::CHECK_BOX, "AXCheckBox"},
+    {atspi_role::RADIO_BUTTON, "AXRadioButton"},
+    // A tab is a radio button of its tab group, as on macOS.
+    {atspi_role::PAGE_TAB, "AXRadioButton"},
+    {atspi_role::PAGE_TAB_LIST, "AXTabGroup"},
+    {atspi_role::LINK, "AXLink"},
     {atspi_role::MENU_ITEM, "AXMenuItem"},
     {atspi_role::CHECK_MENU_ITEM, "AXMenuItem"},
     {atspi_role::RADIO_MENU_ITEM, "AXMenuItem"},
+    {atspi_role::TEAROFF_MENU_ITEM, "AXMenuItem"},
+    {atspi_role::MENU, "AXMenu"},
+    {atspi_role::POPUP_MENU, "AXMenu"},
+    {atspi_role::MENU_BAR, "AXMenuBar"},
+    {atspi_role::LIST, "AXList"},
+    {atspi_role::LIST_BOX, "AXList"},
+    // A list item is a group on macOS (a web page's <li>); rows are what tables and trees hold.
+    {atspi_role::LIST_ITEM, "AXGroup"},
+    {atspi_role::TABLE, "AXTable"},
+    {atspi_role::TREE, "AXOutline"},
+    {atspi_role::TREE_TABLE, "AXOutline"},
+    {atspi_role::TABLE_ROW, "AXRow"},
+    {atspi_role::TREE_ITEM, "AXRow"},
+    {atspi_role::TABLE_CELL, "AXCell"},
+    {atspi_role::COLUMN_HEADER, "AXCell"},
+    {atspi_role::ROW_HEADER, "AXCell"},
+    {atspi_role::TABLE_COLUMN_HEADER, "AXCell"},
+    {atspi_role::TABLE_ROW_HEADER, "AXCell"},
+    {atspi_role::IMAGE, "AXImage"},
+    {atspi_role::ICON, "AXImage"},
+    {atspi_role::SLIDER, "AXSlider"},
+    {atspi_role::PROGRESS_BAR, "AXProgressIndicator"},
+    {atspi_role::SCROLL_BAR, "AXScrollBar"},
     {atspi_role::SCROLL_PANE, "AXScrollArea"},
+    {atspi_role::SPLIT_PANE, "AXSplitGroup"},
+    {atspi_role::TOOL_BAR, "AXToolbar"},
+    {atspi_role::ARTICLE, "AXGroup"},
+    {atspi_role::BLOCK_QUOTE, "AXGroup"},
+    {atspi_role::LANDMARK, "AXGroup"},
 };
 
 }  // namespace
 
 bool roleNeedsStates(uint32_t role) {
-  return role == atspi_role::TEXT || role == atspi_role::PARAGRAPH;
+  return role == atspi_role::TEXT || role == atspi_role::ENTRY || role == atspi_role::PARAGRAPH;
 }
 
 std::string_view platformRoleName(uint32_t role, StateSet states) {
-  if (role == atspi_role::TEXT) {
-    // A text without either line state is a generic text area: the wider of the two readings.
-    if (hasState(states, atspi_state::SINGLE_LINE) && !hasState(states, atspi_state::MULTI_LINE))
-      return "AXTextField";
-    return "AXTextArea";
-  }
+  // Only the multi-line state makes a text area: GTK 4 gives its entries neither line state,
+  // and Chromium gives its textareas the entry role with the multi-line state.
+  if (role == atspi_role::TEXT || role == atspi_role::ENTRY)
+    return hasState(states, atspi_state::MULTI_LINE) ? "AXTextArea" : "AXTextField";
   if (role == atspi_role::PARAGRAPH)
     return hasState(states, atspi_state::EDITABLE) ? "AXTextArea" : "AXStaticText";
   for (const RoleName& row : FIXED)

@@ -9,21 +9,45 @@ namespace atspi_role {
 inline constexpr uint32_t ALERT = 2;
 inline constexpr uint32_t CHECK_BOX = 7;
 inline constexpr uint32_t CHECK_MENU_ITEM = 8;
+inline constexpr uint32_t COLUMN_HEADER = 10;
 inline constexpr uint32_t COMBO_BOX = 11;
 inline constexpr uint32_t DIALOG = 16;
 inline constexpr uint32_t FILLER = 20;
 inline constexpr uint32_t FRAME = 23;
+inline constexpr uint32_t ICON = 26;
+inline constexpr uint32_t IMAGE = 27;
 inline constexpr uint32_t LABEL = 29;
+inline constexpr uint32_t LIST = 31;
+inline constexpr uint32_t LIST_ITEM = 32;
+inline constexpr uint32_t MENU = 33;
+inline constexpr uint32_t MENU_BAR = 34;
 inline constexpr uint32_t MENU_ITEM = 35;
+inline constexpr uint32_t PAGE_TAB = 37;
+inline constexpr uint32_t PAGE_TAB_LIST = 38;
 inline constexpr uint32_t PANEL = 39;
 inline constexpr uint32_t PASSWORD_TEXT = 40;
+inline constexpr uint32_t POPUP_MENU = 41;
+inline constexpr uint32_t PROGRESS_BAR = 42;
 inline constexpr uint32_t PUSH_BUTTON = 43;
+inline constexpr uint32_t RADIO_BUTTON = 44;
 inline constexpr uint32_t RADIO_MENU_ITEM = 45;
+inline constexpr uint32_t ROW_HEADER = 47;
+inline constexpr uint32_t SCROLL_BAR = 48;
 inline constexpr uint32_t SCROLL_PANE = 49;
+inline constexpr uint32_t SLIDER = 51;
 inline constexpr uint32_t SPIN_BUTTON = 52;
+inline constexpr uint32_t SPLIT_PANE = 53;
+inline constexpr uint32_t TABLE = 55;
+inline constexpr uint32_t TABLE_CELL = 56;
+inline constexpr uint32_t TABLE_COLUMN_HEADER = 57;
+inline constexpr uint32_t TABLE_ROW_HEADER = 58;
+inline constexpr uint32_t TEAROFF_MENU_ITEM = 59;
 inline constexpr uint32_t TERMINAL = 60;
 inline constexpr uint32_t TEXT = 61;
 inline constexpr uint32_t TOGGLE_BUTTON = 62;
+inline constexpr uint32_t TOOL_BAR = 63;
+inline constexpr uint32_t TREE = 65;
+inline constexpr uint32_t TREE_TABLE = 66;
 inline constexpr uint32_t VIEWPORT = 68;
 inline constexpr uint32_t WINDOW = 69;
 inline constexpr uint32_t PARAGRAPH = 73;
@@ -35,10 +59,17 @@ inline constexpr uint32_t DOCUMENT_FRAME = 82;
 inline constexpr uint32_t HEADING = 83;
 inline constexpr uint32_t SECTION = 85;
 inline constexpr uint32_t FORM = 87;
+inline constexpr uint32_t LINK = 88;
+inline constexpr uint32_t TABLE_ROW = 90;
+inline constexpr uint32_t TREE_ITEM = 91;
 inline constexpr uint32_t DOCUMENT_TEXT = 94;
 inline constexpr uint32_t DOCUMENT_WEB = 95;
 inline constexpr uint32_t DOCUMENT_EMAIL = 96;
+inline constexpr uint32_t LIST_BOX = 98;
 inline constexpr uint32_t GROUPING = 99;
+inline constexpr uint32_t BLOCK_QUOTE = 105;
+inline constexpr uint32_t ARTICLE = 109;
+inline constexpr uint32_t LANDMARK = 110;
 inline constexpr uint32_t STATIC = 116;
 }  // namespace atspi_role
 
@@ -56,8 +87,9 @@ inline constexpr bool hasState(StateSet states, int bit) {
   return (states >> bit) & 1U;
 }
 
-// True when the role alone does not decide the name: GTK 3 gives entries and text views the same
-// text role, and a paragraph is a text area only when it is editable.
+// True when the role alone does not decide the name: GTK gives entries and text views the same
+// text role, Chromium gives inputs and textareas the entry role (the multi-line state tells them
+// apart), and a paragraph is a text area only when it is editable.
 bool roleNeedsStates(uint32_t role);
 
 // The platform role name for an AT-SPI role and (where roleNeedsStates) its states.

@@ -1,4 +1,4 @@
-// The pure pieces of the AT-SPI layer: the role table and code point to UTF-16 offsets.
+// The pure pieces of the AT-SPI layer: the role table and toolkit offsets to UTF-16 offsets.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -23,10 +23,11 @@ TEST(AtspiRoles, MapsRolesAndLineStatesToPlatformNames) {
   } rows[] = {
       {"gtk text view", TEXT, bit(MULTI_LINE) | bit(EDITABLE), "AXTextArea"},
       {"gtk entry", TEXT, bit(SINGLE_LINE) | bit(EDITABLE), "AXTextField"},
-      {"text with no line state", TEXT, 0, "AXTextArea"},
+      {"gtk 4 entry: no line state", TEXT, bit(EDITABLE), "AXTextField"},
       {"text claiming both lines", TEXT, bit(SINGLE_LINE) | bit(MULTI_LINE), "AXTextArea"},
       {"document text", DOCUMENT_TEXT, 0, "AXTextArea"},
       {"entry", ENTRY, 0, "AXTextField"},
+      {"chromium textarea", ENTRY, bit(MULTI_LINE) | bit(EDITABLE), "AXTextArea"},
       {"password", PASSWORD_TEXT, bit(SINGLE_LINE), "AXTextField"},
       {"spin button", SPIN_BUTTON, 0, "AXTextField"},
       {"label", LABEL, 0, "AXStaticText"},
@@ -46,7 +47,13 @@ TEST(AtspiRoles, MapsRolesAndLineStatesToPlatformNames) {
       {"check box", CHECK_BOX, 0, "AXCheckBox"},
       {"menu item", MENU_ITEM, 0, "AXMenuItem"},
       {"scroll pane", SCROLL_PANE, 0, "AXScrollArea"},
-      {"scroll bar", 48, 0, "AXUnknown"},
+      {"link", LINK, 0, "AXLink"},
+      {"table cell", TABLE_CELL, 0, "AXCell"},
+      {"tree item is a row", TREE_ITEM, 0, "AXRow"},
+      {"tab list", PAGE_TAB_LIST, 0, "AXTabGroup"},
+      {"tab is a radio button", PAGE_TAB, 0, "AXRadioButton"},
+      {"list item is a group", LIST_ITEM, 0, "AXGroup"},
+      {"separator", 50, 0, "AXUnknown"},
       {"invalid", 0, 0, "AXUnknown"},
       {"beyond the table", 100000, 0, "AXUnknown"},
   };
@@ -54,8 +61,9 @@ TEST(AtspiRoles, MapsRolesAndLineStatesToPlatformNames) {
     EXPECT_EQ(platformRoleName(row.role, row.states), row.expected) << row.name;
 }
 
-TEST(AtspiRoles, OnlyTextAndParagraphNeedStates) {
+TEST(AtspiRoles, OnlyTextEntryAndParagraphNeedStates) {
   EXPECT_TRUE(roleNeedsStates(atspi_role::TEXT));
+  EXPECT_TRUE(roleNeedsStates(atspi_role::ENTRY));
   EXPECT_TRUE(roleNeedsStates(atspi_role::PARAGRAPH));
   EXPECT_FALSE(roleNeedsStates(atspi_role::LABEL));
   EXPECT_FALSE(roleNeedsStates(atspi_role::PASSWORD_TEXT));
@@ -91,6 +99,27 @@ TEST(AtspiOffsets, CodePointsBecomeUtf16Units) {
   };
   for (const Row& row : rows)
     EXPECT_EQ(utf16OffsetFromCodePoints(row.text, row.codePoints), row.expected) << row.name;
+}
+
+TEST(AtspiOffsets, Utf16UnitsAreToldFromTheCharacterCount) {
+  const std::u16string emoji = u"a\U0001F600b";  // 3 code points, 4 units
+  struct Row {
+    const char* name;
+    std::u16string_view text;
+    int64_t characterCount;
+    int64_t offset;
+    int64_t expected;
+  } rows[] = {
+      {"qt 5 counts the pair as two", emoji, 4, 3, 3},
+      {"gtk counts the pair as one", emoji, 3, 2, 3},
+      {"no pair: either reading", u"h\u00E9llo", 5, 2, 2},
+      {"a count matching neither reads as code points", emoji, 7, 2, 3},
+      {"qt 5 negative is the start", emoji, 4, -2, 0},
+  };
+  for (const Row& row : rows) {
+    OffsetUnit unit = offsetUnitOf(row.text, row.characterCount);
+    EXPECT_EQ(utf16Offset(row.text, row.offset, unit), row.expected) << row.name;
+  }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // poll().
 #include <X11/Xlib.h>
 #include <X11/extensions/XInput2.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/signalfd.h>
 #include <sys/socket.h>
@@ -66,6 +67,37 @@ class EventData {
   XGenericEventCookie* cookie_;
   bool ok_;
 };
+
+// libxcb writes a server's refusal ("Authorization required, but no authorization protocol
+// specified") and a line feed straight to file descriptor 2, with no switch to turn it off. The
+// refusal comes back at every one-second retry, so while a connection is set up standard error
+// is a pipe that nobody reads: the host reads one waiting line, not the same words forever. The
+// server's reason is at most 255 bytes, far below what a pipe holds, so the write never blocks;
+// and no file is opened for it.
+class QuietStderr {
+ public:
+  QuietStderr() : saved_(::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0)) {
+    int ends[2];
+    if (saved_.get() < 0 || ::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    read_ = UniqueFd(ends[0]);
+    UniqueFd write(ends[1]);
+    ::dup2(write.get(), STDERR_FILENO);
+  }
+  ~QuietStderr() {
+    if (read_.get() >= 0) ::dup2(saved_.get(), STDERR_FILENO);
+  }
+  QuietStderr(const QuietStderr&) = delete;
+  QuietStderr& operator=(const QuietStderr&) = delete;
+
+ private:
+  UniqueFd saved_;
+  UniqueFd read_;
+};
+
+DisplayPtr openQuietly() {
+  QuietStderr quiet;
+  return DisplayPtr(XOpenDisplay(nullptr));
+}
 
 // Xlib's default handlers print and exit(1). Protocol errors are not fatal to us, and a lost
 // connection is reported through the display's exit handler instead; both are process-wide.
@@ -170,7 +202,7 @@ class X11Keyboard : public Keyboard {
   };
 
   void openDisplay() {
-    DisplayPtr display(XOpenDisplay(nullptr));
+    DisplayPtr display = openQuietly();
     if (!display) return;
     int opcode = 0, event = 0, error = 0;
     if (!XQueryExtension(display.get(), "XInputExtension", &opcode, &event, &error)) return;

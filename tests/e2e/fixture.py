@@ -43,12 +43,14 @@ import time
 import gi
 
 gi.require_version("Gtk", "3.0")
-from gi.repository import GLib, Gio, Gtk  # noqa: E402
+from gi.repository import GLib, Gtk  # noqa: E402
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "testing"))
+from toolkit_windows import active_on_bus  # noqa: E402
 
 READY = "ready"
 # The readiness probe waits this long for the accessibility bus to list the window as active.
 READY_TIMEOUT_S = 60
-ATSPI_STATE_ACTIVE = 1
 
 
 def text_of(desc):
@@ -132,45 +134,6 @@ class GapMeter:
         self.longest = 0.0
 
 
-def call(conn, bus, path, iface, method, args=None, reply=None):
-    return conn.call_sync(bus, path, iface, method, args, GLib.VariantType(reply) if reply else None,
-                          Gio.DBusCallFlags.NONE, 2000, None).unpack()
-
-
-def visible_on_bus():
-    """True once the registry lists this process with an ACTIVE top-level window.
-
-    Runs on a helper thread with its own connection: the main loop must stay free to answer."""
-    session = Gio.bus_get_sync(Gio.BusType.SESSION, None)
-    address = os.environ.get("AT_SPI_BUS_ADDRESS") or \
-        call(session, "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress", reply="(s)")[0]
-    flags = Gio.DBusConnectionFlags.AUTHENTICATION_CLIENT | Gio.DBusConnectionFlags.MESSAGE_BUS_CONNECTION
-    a11y = Gio.DBusConnection.new_for_address_sync(address, flags, None, None)
-    try:
-        apps = call(a11y, "org.a11y.atspi.Registry", "/org/a11y/atspi/accessible/root",
-                    "org.a11y.atspi.Accessible", "GetChildren", reply="(a(so))")[0]
-        for name, path in apps:
-            try:
-                pid = call(a11y, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-                           "GetConnectionUnixProcessID", GLib.Variant("(s)", (name,)), "(u)")[0]
-                if pid != os.getpid():
-                    continue
-                count = call(a11y, name, path, "org.freedesktop.DBus.Properties", "Get",
-                             GLib.Variant("(ss)", ("org.a11y.atspi.Accessible", "ChildCount")), "(v)")[0]
-                for i in range(count):
-                    child = call(a11y, name, path, "org.a11y.atspi.Accessible", "GetChildAtIndex",
-                                 GLib.Variant("(i)", (i,)), "((so))")[0]
-                    states = call(a11y, child[0], child[1], "org.a11y.atspi.Accessible", "GetState",
-                                  reply="(au)")[0]
-                    if states and states[0] & (1 << ATSPI_STATE_ACTIVE):
-                        return True
-            except GLib.Error:
-                continue
-        return False
-    finally:
-        a11y.close_sync(None)
-
-
 def wait_until_ready(windows, focus):
     deadline = time.monotonic() + READY_TIMEOUT_S
     while time.monotonic() < deadline:
@@ -185,7 +148,7 @@ def wait_until_ready(windows, focus):
         while "done" not in local:
             time.sleep(0.02)
         try:
-            if local["ok"] and visible_on_bus():
+            if local["ok"] and active_on_bus(os.getpid(), os.environ):
                 print(READY, flush=True)
                 return
         except GLib.Error:

@@ -258,19 +258,24 @@ class BusMonitor:
         reply = subprocess.run(["dbus-send", "--session", "--print-reply=literal", "--dest=org.a11y.Bus",
                                 "/org/a11y/bus", "org.a11y.Bus.GetAddress"], env=session.env,
                                capture_output=True, text=True, timeout=30, check=True)
-        self.proc = subprocess.Popen(["dbus-monitor", "--address", reply.stdout.strip(), "type='method_call'"],
-                                     env=session.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        # Into a file, not a pipe: a monitor blocked on a full pipe gets no more messages from the
+        # bus, which silently dropped half of a 600-call search.
+        self._out = tempfile.TemporaryFile("w+")
+        self.proc = subprocess.Popen(["stdbuf", "-oL", "dbus-monitor", "--address", reply.stdout.strip(),
+                                      "type='method_call'"],
+                                     env=session.env, stdout=self._out, stderr=subprocess.DEVNULL, text=True)
         # It prints the loss of its own name as soon as it is monitoring; a monitor that never
         # starts leaves the call list empty, which the tests' own checks then catch.
-        ready, _, _ = select.select([self.proc.stdout], [], [], READY_TIMEOUT_S)
-        if ready:
-            self.proc.stdout.readline()
+        deadline = time.monotonic() + READY_TIMEOUT_S
+        while os.fstat(self._out.fileno()).st_size == 0 and time.monotonic() < deadline:
+            time.sleep(0.01)
 
     def calls(self):
         self.proc.terminate()
-        out = self.proc.communicate(timeout=30)[0]
+        self.proc.wait(timeout=30)
+        self._out.seek(0)
         calls = []
-        for line in out.splitlines():
+        for line in self._out.read().splitlines():
             if line.startswith("method call "):
                 fields = dict(f.split("=", 1) for f in line.replace(";", "").split() if "=" in f)
                 calls.append([fields.get("destination"), fields.get("path"), fields.get("interface"),
@@ -286,6 +291,7 @@ class BusMonitor:
         if self.proc.poll() is None:
             self.proc.kill()
             self.proc.wait()
+        self._out.close()
 
 
 class SessionTestCase(unittest.TestCase):

@@ -9,13 +9,18 @@ plain GDBus, the Accessible, Text and Application interfaces for a handful of ob
                                                  -> chain of LAYOUT["depth"] nested panels,
                                                  -> label (LAYOUT["label"]),
                                                  -> entry (FOCUSED, the text LAYOUT["text"]).
-The entry answers GetSelection with LAYOUT["selection"] and CaretOffset with LAYOUT["caret"]. Prints
+The entry answers GetSelection with LAYOUT["selection"] and CaretOffset with LAYOUT["caret"]. With
+LAYOUT["slow"] = [object, method, ms] ("frame", "GetState", 450), the application is busy for ms
+before its first answer to that method of that object (a slow answer, once). With
+LAYOUT["listened"], the frame is ACTIVE only once some client has registered for an event, as
+Chromium's is. Prints
 "ready" once registered. Dies with its parent; SIGTERM ends it.
 """
 import ctypes
 import json
 import signal
 import sys
+import time
 
 from gi.repository import Gio, GLib
 
@@ -63,7 +68,8 @@ class Objects:
         chain = [ROOT + "/chain/%d" % i for i in range(depth)]
         self.nodes = {
             ROOT: {"role": "application", "name": "hostile", "children": [FRAME], "states": []},
-            FRAME: {"role": "frame", "name": layout.get("title", "Hostile"), "states": [ACTIVE, SHOWING, VISIBLE],
+            FRAME: {"role": "frame", "name": layout.get("title", "Hostile"),
+                    "states": [SHOWING, VISIBLE] + ([] if layout.get("listened") else [ACTIVE]),
                     "children": [LIAR] + chain[:1] + [LABEL, ENTRY]},
             ENTRY: {"role": "entry", "name": "", "text": layout.get("text", ""),
                     "states": [FOCUSED, FOCUSABLE, EDITABLE, SINGLE_LINE, SHOWING, VISIBLE], "children": []},
@@ -98,6 +104,10 @@ class Objects:
         if node is None:
             invocation.return_dbus_error("org.freedesktop.DBus.Error.UnknownObject", path)
             return
+        slow = self.layout.get("slow")
+        if slow and (ROOT + "/" + slow[0], slow[1]) == (path, method):
+            del self.layout["slow"]
+            time.sleep(slow[2] / 1000)  # the whole application is busy, as a real one would be
         try:
             if method == "GetChildAtIndex":
                 reply = GLib.Variant("((so))", (self.child(node, params.unpack()[0]),))
@@ -170,6 +180,8 @@ def main():
             if iface.name == "org.a11y.atspi.Text" and "text" not in objects.nodes[path]:
                 continue
             bus.register_object(path, iface, objects.method, objects.prop, None)
+    bus.signal_subscribe(None, "org.a11y.atspi.Registry", "EventListenerRegistered", None, None,
+                         Gio.DBusSignalFlags.NONE, lambda *_: objects.nodes[FRAME]["states"].append(ACTIVE))
     bus.call_sync("org.a11y.atspi.Registry", ROOT, "org.a11y.atspi.Socket", "Embed",
                   GLib.Variant("((so))", ((objects.name, ROOT),)), GLib.VariantType("((so))"),
                   Gio.DBusCallFlags.NONE, 10000, None)

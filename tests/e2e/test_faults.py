@@ -186,6 +186,28 @@ class FaultsTest(SessionTestCase):
                 reader_output(self, "panescan", scan)
                 self.assertTrue(scan.stdout.decode().startswith(HOSTILE * 3 + "\n\n"), scan)
 
+    def test_late_answers_fresh_registry_and_a_window_active_once_listened(self):
+        # Slower than a call's timeout once, in the search for the frontmost window and in the read
+        # of the focused text: the call is asked again and every answer is whole.
+        for slow in (["frame", "GetState", 450], ["entry", "GetText", 450]):
+            with Fixture(self.session, {"text": "Answered late, but whole.", "slow": slow}, script="hostile_app.py"):
+                self.assertEqual(reader_output(self, "selprobe", run_tool(self.session, "selprobe")),
+                                 {"ok": True, "role": "AXTextField", "before": "", "selected": "",
+                                  "after": "Answered late, but whole.", "truncated": False}, slow)
+        # As Chromium's: no window is active until some client registers for an event.
+        with Fixture(self.session, {"listened": True}, script="hostile_app.py"):
+            self.assertEqual(reader_output(self, "panescan", run_tool(self.session, "panescan")).group(1), "hostile")
+        # No application has started the registry yet: the bus answering is the trust. Asked again
+        # while the bus launcher may still be starting.
+        with HeadlessSession() as fresh:
+            deadline = time.monotonic() + 5
+            while True:
+                result = run_tool(fresh, "selprobe")
+                if b"not-trusted" not in result.stdout or time.monotonic() > deadline:
+                    break
+                time.sleep(0.1)
+        self.assertEqual(reader_output(self, "selprobe", result), {"ok": False, "reason": "no-frontmost"})
+
     def test_lying_application(self):
         layout = {"text": LYING_TEXT, "label": "A hostile label \u202e with \x1b[2J controls and more",
                   "selection": [-7, 2 ** 31 - 1], "caret": 10 ** 9, "depth": 300}

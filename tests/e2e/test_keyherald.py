@@ -157,16 +157,19 @@ class KeyheraldTest(SessionTestCase):
         self.key("keyup", RIGHT_ALT)
 
     def test_display_that_comes_and_goes(self):
-        number = 900
-        while os.path.exists("/tmp/.X11-unix/X%d" % number) or os.path.exists("/tmp/.X%d-lock" % number):
-            number += 1
+        number = unused_display(900)
+        other = unused_display(number + 1)
         env = dict(self.session.env, DISPLAY=":%d" % number)
-        stopped, waiting = self.herald(env=env), self.herald(env=env)
+        # A display that refuses the connection (Xlib's own complaint must not reach stderr).
+        refusing = dict(env, DISPLAY=":%d" % other, XAUTHORITY="/nonexistent")
+        self.addCleanup(stop, refusing_xvfb(refusing["DISPLAY"], self.session.env["XDG_RUNTIME_DIR"]))
+        stopped, refused, waiting = self.herald(env=env), self.herald(env=refusing), self.herald(env=env)
         # Several one-second retries pass; none of them may write again or spin.
         self.assertIsNone(waiting.line(timeout=4.5))
-        with open("/proc/%d/stat" % stopped.proc.pid) as f:
-            self.assertLess(sum(map(int, f.read().rsplit(")", 1)[1].split()[11:13])), os.sysconf("SC_CLK_TCK"))
-        self.assertEqual(stopped.end(), (0, "WAITING_FOR_ACCESSIBILITY\n"))
+        for herald in (stopped, refused):
+            with open("/proc/%d/stat" % herald.proc.pid) as f:
+                self.assertLess(sum(map(int, f.read().rsplit(")", 1)[1].split()[11:13])), os.sysconf("SC_CLK_TCK"))
+            self.assertEqual(herald.end(), (0, "WAITING_FOR_ACCESSIBILITY\n"))
         xvfb = subprocess.Popen(["Xvfb", env["DISPLAY"], "-nolisten", "tcp"], stdout=subprocess.DEVNULL,
                                 stderr=subprocess.DEVNULL)
         self.addCleanup(xvfb.wait)
@@ -177,6 +180,33 @@ class KeyheraldTest(SessionTestCase):
         self.assertEqual(waiting.end(None), (0, "WAITING_FOR_ACCESSIBILITY\n" + GRANTED % (
             "fn", "right_opt", "right_ctrl", "none") + LOST))
         self.assertEqual(waiting.lines(0.3, 2), ["READY"])
+
+
+def unused_display(number):
+    while os.path.exists("/tmp/.X11-unix/X%d" % number) or os.path.exists("/tmp/.X%d-lock" % number):
+        number += 1
+    return number
+
+
+def refusing_xvfb(display, directory):
+    """An Xvfb that only lets in clients with a cookie nobody else has; ready when it returns."""
+    cookie = os.path.join(directory, "cookie")
+    field = lambda b: len(b).to_bytes(2, "big") + b  # noqa: E731
+    with open(cookie, "wb") as f:  # one Xauthority entry: family Local, address, display, name, data
+        f.write((256).to_bytes(2, "big") + field(b"x") + field(display[1:].encode())
+                + field(b"MIT-MAGIC-COOKIE-1") + field(os.urandom(16)))
+    xvfb = subprocess.Popen(["Xvfb", display, "-auth", cookie, "-nolisten", "tcp"],
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    deadline = time.monotonic() + 30
+    while not os.path.exists("/tmp/.X11-unix/X" + display[1:]) and time.monotonic() < deadline:
+        time.sleep(0.05)
+    return xvfb
+
+
+def stop(proc):
+    if proc.poll() is None:
+        proc.terminate()
+    proc.wait()
 
 
 class XTest:
