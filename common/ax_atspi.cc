@@ -186,7 +186,8 @@ std::optional<AttrValue> AtspiAccessibility::selectedRange(const AtspiElement& e
 
 std::optional<AtspiAccessibility::Frontmost> AtspiAccessibility::findFrontmostListening() {
   auto front = findFrontmost();
-  if (front || !link_.listenForFocus()) return front;
+  // With no application on the bus there is no window to wake: listening would only cost a call.
+  if (front || !sawApplications_ || !link_.listenForFocus()) return front;
   memo_ = StepMemo();  // the windows' states are asked again
   return findFrontmost();
 }

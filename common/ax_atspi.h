@@ -109,4 +109,5 @@ class AtspiAccessibility : public Accessibility {
   Lookahead lookahead_;
   StepMemo memo_;
   std::optional<Frontmost> lastFrontmost_;  // answers applicationElement(pid) without a scan
+  bool sawApplications_ = false;            // the last search found applications on the bus
 };

@@ -147,7 +147,9 @@ std::optional<std::string> AtspiAccessibility::activeWindow(const AppPtr& app) {
 std::optional<AtspiAccessibility::Frontmost> AtspiAccessibility::findFrontmost() {
   // An application that stopped answering fails at once after its second timeout, so a frozen
   // application costs at most two timeouts here, and the others are still asked.
-  for (const AppPtr& app : applications()) {
+  const std::vector<AppPtr> apps = applications();
+  sawApplications_ = !apps.empty();
+  for (const AppPtr& app : apps) {
     if (!activeWindow(app)) continue;
     auto pid = pidOf(app->busName);
     if (!pid) continue;
