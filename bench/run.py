@@ -15,7 +15,7 @@ import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
+sys.path.insert(0, os.path.join(HERE, "..", "testing", "e2e"))
 from harness import Fixture, HeadlessSession  # noqa: E402
 from keys import Keyboard  # noqa: E402
 

@@ -1,6 +1,6 @@
 """The Linux accessibility layer against a real GTK application on a headless AT-SPI session.
 
-axprobe (tests/axprobe.cc) calls the layer the way the tools do and prints JSON.
+axprobe (testing/axprobe.cc) calls the layer the way the tools do and prints JSON.
 """
 import subprocess
 import unittest

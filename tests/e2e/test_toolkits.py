@@ -6,7 +6,6 @@ import unittest
 
 from harness import run_tool
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "testing"))
 from toolkit_windows import ToolkitSession, ToolkitWindow  # noqa: E402
 
 TEXT = ("Premi\u00e8re ligne avec caf\u00e9.\nSecond line has an emoji \U0001F600 here and more.\n"

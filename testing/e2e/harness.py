@@ -1,4 +1,5 @@
-"""Helpers for the end-to-end tests: a headless session, the GTK fixture, running a tool.
+"""Helpers for the end-to-end tests (tests/e2e, run with this folder on PYTHONPATH as ctest does):
+a headless session, the GTK fixture, running a tool.
 
 `Fixture(session, desc)` shows the window described in fixture.py and returns once it is active on
 the accessibility bus (under Xvfb GTK's present() falls back to XSetInputFocus, which is enough);
@@ -10,7 +11,6 @@ import json
 import os
 import queue
 import re
-import select
 import signal
 import socket
 import subprocess

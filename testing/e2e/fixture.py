@@ -45,7 +45,6 @@ import gi
 gi.require_version("Gtk", "3.0")
 from gi.repository import GLib, Gtk  # noqa: E402
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "testing"))
 from toolkit_windows import active_on_bus  # noqa: E402
 
 READY = "ready"

@@ -14,7 +14,6 @@ import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "tests", "e2e"))
 from session import HeadlessSession  # noqa: E402
 
 READY_TIMEOUT_S = 90
