@@ -12,6 +12,7 @@
 #include "panescan/scan.h"
 #include "testing/capture.h"
 #include "testing/mac/ax_service.h"
+#include "testing/mac/balanced_test.h"
 
 namespace {
 
@@ -19,15 +20,8 @@ constexpr pid_t EDITOR = 40;
 constexpr int GROUPS = 41, PER_GROUP = 100;  // 4142 elements: past the node budget
 
 // The whole tree is scripted; every test ends with every CF object released exactly once.
-class MacGlue : public ::testing::Test {
+class MacGlue : public BalancedCFTest {
  protected:
-  void SetUp() override { baseline_ = fakeCFLiveObjects(); }
-  void TearDown() override {
-    fakeAXReset();
-    EXPECT_EQ(fakeCFLiveObjects(), baseline_) << "a CF object leaked";
-    EXPECT_TRUE(fakeCFErrors().empty()) << fakeCFErrors().front();
-  }
-
   // A focused window of groups of labels (values of 30 characters) and buttons that have values.
   static void scriptEditor() {
     fakeAXElement({-1, 0}, "AXFocusedApplication", {EDITOR, 0});
@@ -77,9 +71,6 @@ class MacGlue : public ::testing::Test {
     }
     return count;
   }
-
- private:
-  size_t baseline_ = 0;
 };
 
 // Every reads of the platform's service but the hints: the plain reads the walk makes.

@@ -9,22 +9,11 @@
 #include <vector>
 
 #include "testing/mac/ax_service.h"
+#include "testing/mac/balanced_test.h"
 
 namespace {
 
-// Every test ends with every CF object it made released exactly once.
-class AXValuesMac : public ::testing::Test {
- protected:
-  void SetUp() override { baseline_ = fakeCFLiveObjects(); }
-  void TearDown() override {
-    fakeAXReset();
-    EXPECT_EQ(fakeCFLiveObjects(), baseline_) << "a CF object leaked";
-    EXPECT_TRUE(fakeCFErrors().empty()) << fakeCFErrors().front();
-  }
-
- private:
-  size_t baseline_ = 0;
-};
+using AXValuesMac = BalancedCFTest;
 
 CFStringRef createString(const std::u16string& units) {
   return CFStringCreateWithCharacters(kCFAllocatorDefault,
