@@ -83,6 +83,8 @@ TEST(Channel, FollowsItsKeyThroughEventSequences) {
         {UP, F13, 0},
         {UP, F13, 0}},
        "A_DOWN\nA_UP\n"},
+      // Held since before keyherald started: its repeats are no press.
+      {"f13 repeats only", {f13}, {{DOWN, F13, 0, true}, {DOWN, F13, 0, true}, {UP, F13, 0}}, ""},
       {"two channels on one key write in list order",
        {Trigger::fnFlag(), Trigger::fnFlag()},
        {{FLAGS, 63, FUNCTION_FLAG}, {FLAGS, 63, 0}},
