@@ -22,16 +22,10 @@ constexpr int32_t BIG_CONTAINER = 64;
 constexpr int32_t MATCH_ALL = 1;
 constexpr uint32_t SORT_CANONICAL = 1;
 
-// AtspiStateType numbers the search alone needs.
-constexpr int STATE_EXPANDED = 10;
-constexpr int STATE_SELECTED = 23;
-constexpr int STATE_SHOWING = 25;
-constexpr int STATE_VISIBLE = 30;
-
 // An element the focus may be in. GTK 4 marks only its windows as showing, so "not showing"
 // alone proves nothing; neither visible nor showing does, for every toolkit.
 bool mayHoldFocus(StateSet s) {
-  return hasState(s, STATE_VISIBLE) || hasState(s, STATE_SHOWING);
+  return hasState(s, atspi_state::VISIBLE) || hasState(s, atspi_state::SHOWING);
 }
 
 // GTK 3 keeps the items of every closed menu in the tree, visible though not showing: 300 of a
@@ -40,7 +34,8 @@ bool isClosedMenu(const CallResult& role, StateSet s) {
   if (!role.ok() || !g_variant_is_of_type(role.reply.get(), G_VARIANT_TYPE("(u)"))) return false;
   uint32_t r = 0;
   g_variant_get(role.reply.get(), "(u)", &r);
-  return r == atspi_role::MENU && !hasState(s, STATE_EXPANDED) && !hasState(s, STATE_SELECTED);
+  return r == atspi_role::MENU && !hasState(s, atspi_state::EXPANDED) &&
+         !hasState(s, atspi_state::SELECTED);
 }
 
 // An element the search has read, and its child count once it is known.

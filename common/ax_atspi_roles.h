@@ -77,9 +77,13 @@ inline constexpr uint32_t STATIC = 116;
 namespace atspi_state {
 inline constexpr int ACTIVE = 1;
 inline constexpr int EDITABLE = 7;
+inline constexpr int EXPANDED = 10;
 inline constexpr int FOCUSED = 12;
 inline constexpr int MULTI_LINE = 17;
-inline constexpr int SINGLE_LINE = 25;
+inline constexpr int SELECTED = 23;
+inline constexpr int SHOWING = 25;
+inline constexpr int SINGLE_LINE = 26;
+inline constexpr int VISIBLE = 30;
 }  // namespace atspi_state
 
 using StateSet = uint64_t;
