@@ -36,6 +36,8 @@ TEST(AtspiRoles, MapsRolesAndLineStatesToPlatformNames) {
       {"heading", HEADING, 0, "AXStaticText"},
       {"plain paragraph", PARAGRAPH, 0, "AXStaticText"},
       {"editable paragraph", PARAGRAPH, bit(EDITABLE), "AXTextArea"},
+      {"section", SECTION, 0, "AXGroup"},
+      {"contenteditable section", SECTION, bit(EDITABLE) | bit(FOCUSED), "AXTextArea"},
       {"combo box", COMBO_BOX, 0, "AXComboBox"},
       {"push button", PUSH_BUTTON, 0, "AXButton"},
       {"frame", FRAME, bit(ACTIVE), "AXWindow"},
