@@ -124,4 +124,19 @@ TEST(AtspiOffsets, Utf16UnitsAreToldFromTheCharacterCount) {
   }
 }
 
+TEST(AtspiOffsets, OnlyTheFeffAfterACharacterBeyondTheBmpIsPadding) {
+  struct Row {
+    const char* name;
+    std::string text;
+    std::string expected;
+  } rows[] = {
+      {"after each emoji", "a\U0001F600\uFEFFb\U0001F600\uFEFF", "a\U0001F600b\U0001F600"},
+      {"one per character", "\U0001F600\uFEFF\uFEFF", "\U0001F600\uFEFF"},
+      {"not after a bmp character", "\uFEFFa\u00E9\uFEFF\u4E2D\uFEFF",
+       "\uFEFFa\u00E9\uFEFF\u4E2D\uFEFF"},
+      {"none to drop", "x\U0001F600", "x\U0001F600"},
+  };
+  for (const Row& row : rows) EXPECT_EQ(withoutAstralPadding(row.text), row.expected) << row.name;
+}
+
 }  // namespace
