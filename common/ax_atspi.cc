@@ -194,18 +194,32 @@ std::optional<std::string> AtspiAccessibility::readText(const AtspiElement& e) {
 std::optional<AttrValue> AtspiAccessibility::selectedRange(const AtspiElement& e) {
   auto whole = text(e);
   if (!whole) return std::nullopt;
+  AtspiElement::Cache& cache = e.cacheIn(link_.step());
   int32_t start = 0;
   int32_t end = 0;
-  CallResult sel = link_.call(e.app, e.path, TEXT, "GetSelection", g_variant_new("(i)", 0), "(ii)");
-  if (sel.ok()) g_variant_get(sel.reply.get(), "(ii)", &start, &end);
-  if (!sel.ok() || start == end) {
-    auto caret = scalar<int32_t>(link_.property(e.app, e.path, TEXT, "CaretOffset"), "i");
-    // -1 is AT-SPI's "no caret": there is no range to report.
-    if (!caret || *caret < 0) return std::nullopt;
-    start = end = *caret;
+  auto readRange = [&] {
+    start = end = 0;
+    CallResult sel =
+        link_.call(e.app, e.path, TEXT, "GetSelection", g_variant_new("(i)", 0), "(ii)");
+    if (sel.ok()) g_variant_get(sel.reply.get(), "(ii)", &start, &end);
+    if (!sel.ok() || start == end) {
+      auto caret = scalar<int32_t>(link_.property(e.app, e.path, TEXT, "CaretOffset"), "i");
+      // -1 is AT-SPI's "no caret": there is no range to report.
+      if (!caret || *caret < 0) return false;
+      start = end = *caret;
+    }
+    if (start > end) std::swap(start, end);
+    return true;
+  };
+  bool hasRange = readRange();
+  // No caret in an empty text: what Firefox answers too before it has filled in either.
+  if (!hasRange && whole->empty() && waitOnce(e)) {
+    cache.text.reset();
+    cache.characterCount.reset();
+    whole = text(e);
+    hasRange = whole && readRange();
   }
-  if (start > end) std::swap(start, end);
-  AtspiElement::Cache& cache = e.cacheIn(link_.step());
+  if (!hasRange) return std::nullopt;
   std::u16string units;
   OffsetUnit unit = OffsetUnit::CodePoints;
   auto measure = [&] {
@@ -220,12 +234,13 @@ std::optional<AttrValue> AtspiAccessibility::selectedRange(const AtspiElement& e
     cache.text.reset();
     cache.characterCount.reset();
     whole = text(e).value_or(std::string());
-    // Still nothing to hold it: no text, rather than an empty one around a made-up range. A text
-    // that is there keeps the range, cut to it by the reader.
-    if (measure() && whole->empty()) {
-      cache.unready = true;
-      cache.text.reset();
-    }
+    measure();
+  }
+  // Still nothing to hold it: no text, rather than an empty one around a made-up range. A text
+  // that is there keeps the range, cut to it by the reader.
+  if (whole->empty() && end > 0) {
+    cache.unready = true;
+    cache.text.reset();
   }
   int64_t from = utf16Offset(units, start, unit);
   int64_t to = utf16Offset(units, end, unit);

@@ -13,9 +13,9 @@ The entry answers GetSelection with LAYOUT["selection"] and CaretOffset with LAY
 LAYOUT["slow"] = [object, method, ms] ("frame", "GetState", 450), the application is busy for ms
 before its first answer to that method of that object (a slow answer, once). With
 LAYOUT["listened"], the frame is ACTIVE only once some client has registered for an event, as
-Chromium's is. With LAYOUT["unready"] = [ms, counted], the entry's text is not ready until ms after
-its first Text read, as Firefox's: GetText answers "" and CharacterCount its length if counted, else
-0. With LAYOUT["contenteditable"], the entry is an editable section, as Firefox's <div>. With
+Chromium's is. With LAYOUT["unready"] = [ms, counted(, unselected)], the entry's text is not ready
+until ms after its first Text read, as Firefox's: GetText answers "" and CharacterCount its length
+if counted, else 0; if unselected, there is no selection nor caret either. With LAYOUT["contenteditable"], the entry is an editable section, as Firefox's <div>. With
 LAYOUT["liar"] = 0, the frame has no liar. Prints
 "ready" once registered. Dies with its parent; SIGTERM ends it.
 """
@@ -148,7 +148,8 @@ class Objects:
                 text = "" if self.unready(path) else node["text"]
                 reply = GLib.Variant("(s)", (text[max(0, start):] if end < 0 else text[max(0, start):end],))
             elif method == "GetSelection" and path == ENTRY:
-                reply = GLib.Variant("(ii)", tuple(self.layout.get("selection", [0, 0])))
+                hidden = self.unready(path) and self.layout["unready"][2:]
+                reply = GLib.Variant("(ii)", (0, 0) if hidden else tuple(self.layout.get("selection", [0, 0])))
             elif method == "GetNSelections" and path == ENTRY:
                 reply = GLib.Variant("(i)", (1,))
             else:
@@ -172,7 +173,8 @@ class Objects:
         if name == "ChildCount":
             return GLib.Variant("i", self.child_count(node))
         if name == "CaretOffset":
-            return GLib.Variant("i", self.layout.get("caret", 0))
+            hidden = self.unready(path) and self.layout["unready"][2:]
+            return GLib.Variant("i", -1 if hidden else self.layout.get("caret", 0))
         if name == "CharacterCount":
             counted = not self.unready(path) or self.layout["unready"][1]
             return GLib.Variant("i", len(node.get("text", "")) if counted else 0)

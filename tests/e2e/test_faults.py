@@ -219,6 +219,7 @@ class FaultsTest(SessionTestCase):
                     "truncated": False}
         rows = [
             ("selprobe", {"unready": [40, False], "selection": [6, 10]}, ok("Ready ", "once", text[10:])),
+            ("selprobe", {"unready": [40, False, True], "selection": [6, 10]}, ok("Ready ", "once", text[10:])),
             ("selprobe", {"unready": [60000, False], "selection": [6, 10]}, {"ok": False, "reason": "no-value"}),
             ("fieldpeek", {"unready": [40, True], "contenteditable": True}, [{"role": "AXTextArea", "texts": [text]}]),
             ("selprobe", {"text": padded, "selection": [9, 13]}, ok(shown[:8], "here", shown[12:])),
