@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,6 +32,7 @@ class AtspiElement : public ElementHandle {
     std::optional<std::string> text;
     std::optional<int32_t> characterCount;  // in the toolkit's offset unit (see offsetUnitOf)
     std::optional<int32_t> childCount;
+    bool unready = false;  // its text was still not there after the wait (see waitOnce)
   };
   mutable Cache cache;
   Cache& cacheIn(int64_t step) const {
@@ -86,6 +88,12 @@ class AtspiAccessibility : public Accessibility {
   std::vector<Element> children(const AppPtr& app, const std::string& path);
   std::vector<Element> childrenOf(const AppPtr& app, const std::string& path, int32_t count);
   std::optional<std::string> text(const AtspiElement& e);
+  std::optional<std::string> readText(const AtspiElement& e);
+  // Gecko fills a text in only once a client asks for it: the first answers are "" (and a count
+  // of 0, or a count the "" cannot hold) while the selection is already there. True, after a
+  // pause of TEXT_WAIT, the first time an element's text is found not ready in this run; then its
+  // text is read once more.
+  bool waitOnce(const AtspiElement& e);
   std::optional<std::string> name(const AtspiElement& e);
   std::optional<AttrValue> selectedRange(const AtspiElement& e);
   Element elementFromReference(const AppPtr& from, const Variant& reference);
@@ -110,4 +118,5 @@ class AtspiAccessibility : public Accessibility {
   StepMemo memo_;
   std::optional<Frontmost> lastFrontmost_;  // answers applicationElement(pid) without a scan
   bool sawApplications_ = false;            // the last search found applications on the bus
+  std::set<std::pair<std::string, std::string>> waitedFor_;  // bus names and paths (waitOnce)
 };

@@ -37,3 +37,19 @@ int64_t utf16Offset(std::u16string_view text, int64_t offset, OffsetUnit unit) {
   if (unit == OffsetUnit::CodePoints) return utf16OffsetFromCodePoints(text, offset);
   return offset < 0 ? 0 : offset;
 }
+
+std::string withoutAstralPadding(std::string text) {
+  // Byte-wise on valid UTF-8 (D-Bus strings are): a lead byte F0-F4 starts a four-byte character,
+  // and EF BB BF is U+FEFF.
+  constexpr std::string_view PADDING = "\xEF\xBB\xBF";
+  size_t out = 0;
+  for (size_t in = 0; in < text.size();) {
+    auto lead = static_cast<unsigned char>(text[in]);
+    size_t length = lead >= 0xF0 ? 4 : 1;
+    for (size_t i = 0; i < length && in < text.size(); ++i) text[out++] = text[in++];
+    if (length == 4 && std::string_view(text).substr(in, PADDING.size()) == PADDING)
+      in += PADDING.size();
+  }
+  text.resize(out);
+  return text;
+}

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 // The UTF-16 offset of the code point offset `codePoints` in `text`. A surrogate pair is one code
@@ -20,3 +21,8 @@ OffsetUnit offsetUnitOf(std::u16string_view text, int64_t characterCount);
 
 // A toolkit's offset in `unit` as a UTF-16 offset in `text` (negatives become 0).
 int64_t utf16Offset(std::u16string_view text, int64_t offset, OffsetUnit unit);
+
+// `text` (UTF-8) without the U+FEFF that follows each character beyond the BMP: Gecko pads such
+// characters with one, so that its code point offsets and count are the UTF-16 units of the text
+// without the padding. A U+FEFF anywhere else is the text's own and stays.
+std::string withoutAstralPadding(std::string text);

@@ -2,6 +2,7 @@
 #include <algorithm>
 
 #include "common/ax_atspi.h"
+#include "common/ax_atspi_offsets.h"
 
 namespace {
 
@@ -150,6 +151,7 @@ void AtspiAccessibility::fetchBatch(const Lookahead::Batch& batch) {
     if (!got[i].ok()) continue;
     const char* s = nullptr;
     g_variant_get(got[i].reply.get(), "(&s)", &s);
-    texts[i]->cacheIn(step).text = std::string(s);
+    // Counted but "": not ready yet, left to the plain read, which waits for it.
+    if (*s) texts[i]->cacheIn(step).text = withoutAstralPadding(s);
   }
 }

@@ -30,7 +30,6 @@ constexpr RoleName FIXED[] = {
     {atspi_role::PANEL, "AXGroup"},
     {atspi_role::FILLER, "AXGroup"},
     {atspi_role::GROUPING, "AXGroup"},
-    {atspi_role::SECTION, "AXGroup"},
     {atspi_role::FORM, "AXGroup"},
     {atspi_role::VIEWPORT, "AXGroup"},
     {atspi_role::DOCUMENT_WEB, "AXWebArea"},
@@ -79,7 +78,8 @@ constexpr RoleName FIXED[] = {
 }  // namespace
 
 bool roleNeedsStates(uint32_t role) {
-  return role == atspi_role::TEXT || role == atspi_role::ENTRY || role == atspi_role::PARAGRAPH;
+  return role == atspi_role::TEXT || role == atspi_role::ENTRY || role == atspi_role::PARAGRAPH ||
+         role == atspi_role::SECTION;
 }
 
 std::string_view platformRoleName(uint32_t role, StateSet states) {
@@ -89,6 +89,10 @@ std::string_view platformRoleName(uint32_t role, StateSet states) {
     return hasState(states, atspi_state::MULTI_LINE) ? "AXTextArea" : "AXTextField";
   if (role == atspi_role::PARAGRAPH)
     return hasState(states, atspi_state::EDITABLE) ? "AXTextArea" : "AXStaticText";
+  // An editable section is a web page's contenteditable element (Firefox), its Text interface
+  // holding all its text; any other section is a group, as on macOS.
+  if (role == atspi_role::SECTION)
+    return hasState(states, atspi_state::EDITABLE) ? "AXTextArea" : "AXGroup";
   for (const RoleName& row : FIXED)
     if (row.role == role) return row.name;
   return "AXUnknown";

@@ -93,7 +93,7 @@ inline constexpr bool hasState(StateSet states, int bit) {
 
 // True when the role alone does not decide the name: GTK gives entries and text views the same
 // text role, Chromium gives inputs and textareas the entry role (the multi-line state tells them
-// apart), and a paragraph is a text area only when it is editable.
+// apart), and a paragraph or a section is a text area only when it is editable.
 bool roleNeedsStates(uint32_t role);
 
 // The platform role name for an AT-SPI role and (where roleNeedsStates) its states.

@@ -36,6 +36,8 @@ TEST(AtspiRoles, MapsRolesAndLineStatesToPlatformNames) {
       {"heading", HEADING, 0, "AXStaticText"},
       {"plain paragraph", PARAGRAPH, 0, "AXStaticText"},
       {"editable paragraph", PARAGRAPH, bit(EDITABLE), "AXTextArea"},
+      {"section", SECTION, 0, "AXGroup"},
+      {"contenteditable section", SECTION, bit(EDITABLE) | bit(FOCUSED), "AXTextArea"},
       {"combo box", COMBO_BOX, 0, "AXComboBox"},
       {"push button", PUSH_BUTTON, 0, "AXButton"},
       {"frame", FRAME, bit(ACTIVE), "AXWindow"},
@@ -120,6 +122,21 @@ TEST(AtspiOffsets, Utf16UnitsAreToldFromTheCharacterCount) {
     OffsetUnit unit = offsetUnitOf(row.text, row.characterCount);
     EXPECT_EQ(utf16Offset(row.text, row.offset, unit), row.expected) << row.name;
   }
+}
+
+TEST(AtspiOffsets, OnlyTheFeffAfterACharacterBeyondTheBmpIsPadding) {
+  struct Row {
+    const char* name;
+    std::string text;
+    std::string expected;
+  } rows[] = {
+      {"after each emoji", "a\U0001F600\uFEFFb\U0001F600\uFEFF", "a\U0001F600b\U0001F600"},
+      {"one per character", "\U0001F600\uFEFF\uFEFF", "\U0001F600\uFEFF"},
+      {"not after a bmp character", "\uFEFFa\u00E9\uFEFF\u4E2D\uFEFF",
+       "\uFEFFa\u00E9\uFEFF\u4E2D\uFEFF"},
+      {"none to drop", "x\U0001F600", "x\U0001F600"},
+  };
+  for (const Row& row : rows) EXPECT_EQ(withoutAstralPadding(row.text), row.expected) << row.name;
 }
 
 }  // namespace

@@ -13,7 +13,10 @@ The entry answers GetSelection with LAYOUT["selection"] and CaretOffset with LAY
 LAYOUT["slow"] = [object, method, ms] ("frame", "GetState", 450), the application is busy for ms
 before its first answer to that method of that object (a slow answer, once). With
 LAYOUT["listened"], the frame is ACTIVE only once some client has registered for an event, as
-Chromium's is. Prints
+Chromium's is. With LAYOUT["unready"] = [ms, counted(, unselected)], the entry's text is not ready
+until ms after its first Text read, as Firefox's: GetText answers "" and CharacterCount its length
+if counted, else 0; if unselected, there is no selection nor caret either. With LAYOUT["contenteditable"], the entry is an editable section, as Firefox's <div>. With
+LAYOUT["liar"] = 0, the frame has no liar. Prints
 "ready" once registered. Dies with its parent; SIGTERM ends it.
 """
 import ctypes
@@ -27,7 +30,7 @@ from gi.repository import Gio, GLib
 ROOT = "/org/a11y/atspi/accessible/root"
 NULL = "/org/a11y/atspi/null"
 FRAME, ENTRY, LABEL, LIAR = ROOT + "/frame", ROOT + "/entry", ROOT + "/label", ROOT + "/liar"
-ROLE = {"application": 75, "frame": 23, "entry": 79, "label": 29, "panel": 39}
+ROLE = {"application": 75, "frame": 23, "entry": 79, "label": 29, "panel": 39, "section": 85}
 ACTIVE, EDITABLE, FOCUSABLE, FOCUSED, SINGLE_LINE, SHOWING, VISIBLE = 1, 7, 11, 12, 25, 26, 30
 
 XML = """<node>
@@ -70,13 +73,16 @@ class Objects:
             ROOT: {"role": "application", "name": "hostile", "children": [FRAME], "states": []},
             FRAME: {"role": "frame", "name": layout.get("title", "Hostile"),
                     "states": [SHOWING, VISIBLE] + ([] if layout.get("listened") else [ACTIVE]),
-                    "children": [LIAR] + chain[:1] + [LABEL, ENTRY]},
+                    "children": [LIAR][:layout.get("liar", 1)] + chain[:1] + [LABEL, ENTRY]},
             ENTRY: {"role": "entry", "name": "", "text": layout.get("text", ""),
                     "states": [FOCUSED, FOCUSABLE, EDITABLE, SINGLE_LINE, SHOWING, VISIBLE], "children": []},
             LABEL: {"role": "label", "name": layout.get("label", ""), "text": layout.get("label", ""),
                     "states": [SHOWING, VISIBLE], "children": []},
             LIAR: {"role": "panel", "name": "", "states": [SHOWING, VISIBLE], "children": None},
         }
+        if layout.get("contenteditable"):
+            self.nodes[ENTRY].update(role="section", states=[FOCUSED, FOCUSABLE, EDITABLE, SHOWING, VISIBLE])
+        self.ready_at = None
         for i, path in enumerate(chain):
             self.nodes[path] = {"role": "panel", "name": "", "states": [SHOWING, VISIBLE],
                                 "children": chain[i + 1:i + 2]}
@@ -98,6 +104,14 @@ class Objects:
         if index % 3 == 1:
             return ("", NULL)
         raise ValueError("no such child")
+
+    def unready(self, path):
+        # The first Text read of the entry starts the clock; until it runs out the text is "".
+        if path != ENTRY or "unready" not in self.layout:
+            return False
+        if self.ready_at is None:
+            self.ready_at = time.monotonic() + self.layout["unready"][0] / 1000
+        return time.monotonic() < self.ready_at
 
     def method(self, conn, sender, path, iface, method, params, invocation):
         node = self.nodes.get(path)
@@ -131,10 +145,11 @@ class Objects:
                 reply = GLib.Variant("(i)", (0,))
             elif method == "GetText" and "text" in node:
                 start, end = params.unpack()
-                text = node["text"]
+                text = "" if self.unready(path) else node["text"]
                 reply = GLib.Variant("(s)", (text[max(0, start):] if end < 0 else text[max(0, start):end],))
             elif method == "GetSelection" and path == ENTRY:
-                reply = GLib.Variant("(ii)", tuple(self.layout.get("selection", [0, 0])))
+                hidden = self.unready(path) and self.layout["unready"][2:]
+                reply = GLib.Variant("(ii)", (0, 0) if hidden else tuple(self.layout.get("selection", [0, 0])))
             elif method == "GetNSelections" and path == ENTRY:
                 reply = GLib.Variant("(i)", (1,))
             else:
@@ -158,9 +173,11 @@ class Objects:
         if name == "ChildCount":
             return GLib.Variant("i", self.child_count(node))
         if name == "CaretOffset":
-            return GLib.Variant("i", self.layout.get("caret", 0))
+            hidden = self.unready(path) and self.layout["unready"][2:]
+            return GLib.Variant("i", -1 if hidden else self.layout.get("caret", 0))
         if name == "CharacterCount":
-            return GLib.Variant("i", len(node.get("text", "")))
+            counted = not self.unready(path) or self.layout["unready"][1]
+            return GLib.Variant("i", len(node.get("text", "")) if counted else 0)
         return None
 
 

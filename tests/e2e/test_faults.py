@@ -208,6 +208,31 @@ class FaultsTest(SessionTestCase):
                 time.sleep(0.1)
         self.assertEqual(reader_output(self, "selprobe", result), {"ok": False, "reason": "no-frontmost"})
 
+    def test_gecko_like_answers(self):
+        # As Firefox answers: a text filled in only once asked, while its selection (or its count)
+        # is already there; a U+FEFF padding each character beyond the BMP; a contenteditable section.
+        text, padded = "Ready once asked, and whole.", "Emoji \U0001F600\ufeff here, \U0001F600\ufeff and some more!"
+        shown = padded.replace("\ufeff", "")
+
+        def ok(before, selected, after):
+            return {"ok": True, "role": "AXTextField", "before": before, "selected": selected, "after": after,
+                    "truncated": False}
+        rows = [
+            ("selprobe", {"unready": [40, False], "selection": [6, 10]}, ok("Ready ", "once", text[10:])),
+            ("selprobe", {"unready": [40, False, True], "selection": [6, 10]}, ok("Ready ", "once", text[10:])),
+            ("selprobe", {"unready": [60000, False], "selection": [6, 10]}, {"ok": False, "reason": "no-value"}),
+            ("fieldpeek", {"unready": [40, True], "contenteditable": True}, [{"role": "AXTextArea", "texts": [text]}]),
+            ("selprobe", {"text": padded, "selection": [9, 13]}, ok(shown[:8], "here", shown[12:])),
+            ("panescan", {"text": padded, "unready": [40, True], "liar": 0}, shown + "\n\n"),
+        ]
+        for tool, layout, expected in rows:
+            with Fixture(self.session, dict({"text": text}, **layout), script="hostile_app.py"):
+                args = (tool, 120, 120) if tool == "fieldpeek" else (tool,)
+                result = run_tool(self.session, *args)
+                got = reader_output(self, tool, result)
+                self.assertEqual(result.stdout.decode() if tool == "panescan" else got[:1] if tool == "fieldpeek"
+                                 else got, expected, layout)
+
     def test_lying_application(self):
         layout = {"text": LYING_TEXT, "label": "A hostile label \u202e with \x1b[2J controls and more",
                   "selection": [-7, 2 ** 31 - 1], "caret": 10 ** 9, "depth": 300}
