@@ -143,11 +143,16 @@ std::optional<std::string> AtspiAccessibility::text(const AtspiElement& e) {
   AtspiElement::Cache& cache = e.cacheIn(link_.step());
   // Kept for the step: the selected range reads the text again to convert its offsets.
   if (cache.text) return cache.text;
+  // A document around its focused paragraph was made only once it proved to have no Text.
+  if (e.part) return cache.text = documentText(e);
   if (!cache.characterCount) {
     CallResult count = link_.property(e.app, e.path, TEXT, "CharacterCount");
     cache.characterCount = scalar<int32_t>(count, "i");
     if (!cache.characterCount && count.error == CallError::TimedOut) return std::nullopt;
-    // No Text interface: a Qt label's words are its name.
+    // No Text interface: a document of paragraph objects holds their texts, and a Qt label's
+    // words are its name.
+    if (!cache.characterCount)
+      if (auto joined = documentText(e)) return cache.text = joined;
     if (!cache.characterCount && platformRoleName(*r, 0) == "AXStaticText")
       return cache.text = name(e);
   }
@@ -228,7 +233,7 @@ std::optional<AttrValue> AtspiAccessibility::copyAttribute(const Element& elemen
     if (!t) return std::nullopt;
     return AttrValue{utf16FromUtf8(*t)};
   }
-  if (name == "AXSelectedTextRange") return selectedRange(*e);
+  if (name == "AXSelectedTextRange") return e->part ? documentRange(*e) : selectedRange(*e);
   if (name == "AXTitle") {
     auto title = this->name(*e);
     if (!title) return std::nullopt;
@@ -237,7 +242,8 @@ std::optional<AttrValue> AtspiAccessibility::copyAttribute(const Element& elemen
   if (name == "AXChildren" || (name == "AXWindows" && e->isApplication())) {
     AttrValue::List list;
     auto count = e->cacheIn(link_.step()).childCount;
-    for (Element& child : count ? childrenOf(e->app, e->path, *count) : children(e->app, e->path))
+    for (Element& child :
+         uncomposed(*e, count ? childrenOf(e->app, e->path, *count) : children(e->app, e->path)))
       list.push_back(AttrValue{std::move(child)});
     return AttrValue{std::move(list)};
   }

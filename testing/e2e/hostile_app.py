@@ -13,8 +13,9 @@ The entry answers GetSelection with LAYOUT["selection"] and CaretOffset with LAY
 LAYOUT["slow"] = [object, method, ms] ("frame", "GetState", 450), the application is busy for ms
 before its first answer to that method of that object (a slow answer, once). With
 LAYOUT["listened"], the frame is ACTIVE only once some client has registered for an event, as
-Chromium's is. Prints
-"ready" once registered. Dies with its parent; SIGTERM ends it.
+Chromium's is. With LAYOUT["paragraphs"], the frame's one child is a document without a Text
+interface whose children are one paragraph object each, offsets counted in UTF-16 units (as
+LibreOffice Writer's), paragraph LAYOUT["focus"] focused. Prints "ready" once registered. Dies with its parent; SIGTERM ends it.
 """
 import ctypes
 import json
@@ -27,7 +28,7 @@ from gi.repository import Gio, GLib
 ROOT = "/org/a11y/atspi/accessible/root"
 NULL = "/org/a11y/atspi/null"
 FRAME, ENTRY, LABEL, LIAR = ROOT + "/frame", ROOT + "/entry", ROOT + "/label", ROOT + "/liar"
-ROLE = {"application": 75, "frame": 23, "entry": 79, "label": 29, "panel": 39}
+ROLE = {"application": 75, "frame": 23, "entry": 79, "label": 29, "panel": 39, "paragraph": 73, "document": 94}
 ACTIVE, EDITABLE, FOCUSABLE, FOCUSED, SINGLE_LINE, SHOWING, VISIBLE = 1, 7, 11, 12, 25, 26, 30
 
 XML = """<node>
@@ -77,6 +78,14 @@ class Objects:
                     "states": [SHOWING, VISIBLE], "children": []},
             LIAR: {"role": "panel", "name": "", "states": [SHOWING, VISIBLE], "children": None},
         }
+        kids = [ROOT + "/p/%d" % i for i in range(len(layout.get("paragraphs", [])))]
+        if kids:
+            self.nodes[ENTRY] = {"role": "document", "name": "", "states": [SHOWING, VISIBLE], "children": kids}
+            self.nodes[FRAME]["children"] = [ENTRY]  # no liar to spend the walk's budget first
+        for i, path in enumerate(kids):
+            self.nodes[path] = {"role": "paragraph", "name": "", "text": layout["paragraphs"][i], "utf16": True,
+                                "parent": ENTRY, "children": [], "states": [EDITABLE, SHOWING, VISIBLE] + (
+                                    [FOCUSED] if i == layout.get("focus") else [])}
         for i, path in enumerate(chain):
             self.nodes[path] = {"role": "panel", "name": "", "states": [SHOWING, VISIBLE],
                                 "children": chain[i + 1:i + 2]}
@@ -128,14 +137,19 @@ class Objects:
                 names = ["org.a11y.atspi.Accessible"] + (["org.a11y.atspi.Text"] if "text" in node else [])
                 reply = GLib.Variant("(as)", (names,))
             elif method == "GetIndexInParent":
-                reply = GLib.Variant("(i)", (0,))
+                siblings = self.nodes[node.get("parent", FRAME)]["children"] or []
+                reply = GLib.Variant("(i)", (siblings.index(path) if path in siblings else 0,))
             elif method == "GetText" and "text" in node:
                 start, end = params.unpack()
                 text = node["text"]
-                reply = GLib.Variant("(s)", (text[max(0, start):] if end < 0 else text[max(0, start):end],))
-            elif method == "GetSelection" and path == ENTRY:
+                if node.get("utf16"):
+                    text = text.encode("utf-16-le")[2 * max(0, start):None if end < 0 else 2 * end]
+                    reply = GLib.Variant("(s)", (text.decode("utf-16-le", "replace"),))
+                else:
+                    reply = GLib.Variant("(s)", (text[max(0, start):] if end < 0 else text[max(0, start):end],))
+            elif method == "GetSelection" and FOCUSED in node["states"]:
                 reply = GLib.Variant("(ii)", tuple(self.layout.get("selection", [0, 0])))
-            elif method == "GetNSelections" and path == ENTRY:
+            elif method == "GetNSelections" and FOCUSED in node["states"]:
                 reply = GLib.Variant("(i)", (1,))
             else:
                 invocation.return_dbus_error("org.freedesktop.DBus.Error.UnknownMethod", method)
@@ -154,13 +168,14 @@ class Objects:
         if name == "Description":
             return GLib.Variant("s", "")
         if name == "Parent":
-            return GLib.Variant("(so)", ("", NULL) if path == ROOT else self.ref(FRAME))
+            return GLib.Variant("(so)", ("", NULL) if path == ROOT else self.ref(node.get("parent", FRAME)))
         if name == "ChildCount":
             return GLib.Variant("i", self.child_count(node))
         if name == "CaretOffset":
             return GLib.Variant("i", self.layout.get("caret", 0))
         if name == "CharacterCount":
-            return GLib.Variant("i", len(node.get("text", "")))
+            text = node.get("text", "")
+            return GLib.Variant("i", len(text.encode("utf-16-le")) // 2 if node.get("utf16") else len(text))
         return None
 
 
