@@ -82,6 +82,8 @@ class AtspiAccessibility : public Accessibility {
   Element searchFocused(const AppPtr& app, const std::string& root, int& visited,
                         std::vector<std::string>* handOver);
   Element focusedElement(const AtspiElement& element);
+  // A focused element below `found` where `found` is marked focused but cannot take the focus.
+  Element focusInside(Element found);
   std::optional<int32_t> pidOf(const std::string& busName);
 
   // Reads of one object (ax_atspi.cc).

@@ -25,6 +25,7 @@ constexpr uint32_t SORT_CANONICAL = 1;
 
 // AtspiStateType numbers the search alone needs.
 constexpr int STATE_EXPANDED = 10;
+constexpr int STATE_FOCUSABLE = 11;
 constexpr int STATE_SELECTED = 23;
 constexpr int STATE_SHOWING = 25;
 constexpr int STATE_VISIBLE = 30;
@@ -266,10 +267,28 @@ Element AtspiAccessibility::focusedIn(const AppPtr& app, const std::string& wind
   return nullptr;
 }
 
+Element AtspiAccessibility::focusInside(Element found) {
+  // LibreOffice marks the panel that holds its window's toolkit focus FOCUSED, though it cannot
+  // take the focus itself, and its document's focused paragraph FOCUSED too: an element marked
+  // so without being focusable holds the real focus further down, if anywhere.
+  if (!found) return found;
+  const auto& f = static_cast<const AtspiElement&>(*found);
+  auto s = f.cacheIn(link_.step()).states;
+  if (!s) s = states(f.app, f.path);
+  if (!s || hasState(*s, STATE_FOCUSABLE)) return found;
+  for (const Element& kid : childrenOf(f.app, f.path, childCount(f.app, f.path).value_or(0))) {
+    auto* c = static_cast<const AtspiElement*>(kid.get());
+    if (c->app != f.app) continue;
+    if (Element deeper = focusedIn(c->app, c->path)) return deeper;
+  }
+  return found;
+}
+
 Element AtspiAccessibility::focusedElement(const AtspiElement& element) {
-  if (!element.isApplication()) return documentAround(focusedIn(element.app, element.path));
+  if (!element.isApplication())
+    return documentAround(focusInside(focusedIn(element.app, element.path)));
   // GTK marks a widget FOCUSED only while its window is active, so only that window is searched.
   auto active = activeWindow(element.app);
   if (!active) return nullptr;
-  return documentAround(focusedIn(element.app, *active));
+  return documentAround(focusInside(focusedIn(element.app, *active)));
 }

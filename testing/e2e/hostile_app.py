@@ -13,7 +13,7 @@ The entry answers GetSelection with LAYOUT["selection"] and CaretOffset with LAY
 LAYOUT["slow"] = [object, method, ms] ("frame", "GetState", 450), the application is busy for ms
 before its first answer to that method of that object (a slow answer, once). With
 LAYOUT["listened"], the frame is ACTIVE only once some client has registered for an event, as
-Chromium's is. With LAYOUT["paragraphs"], the frame's one child is a document without a Text
+Chromium's is. With LAYOUT["paragraphs"], the liar is a focused panel holding a document without a Text
 interface whose children are one paragraph object each, offsets counted in UTF-16 units (as
 LibreOffice Writer's), paragraph LAYOUT["focus"] focused. Prints "ready" once registered. Dies with its parent; SIGTERM ends it.
 """
@@ -81,7 +81,10 @@ class Objects:
         kids = [ROOT + "/p/%d" % i for i in range(len(layout.get("paragraphs", [])))]
         if kids:
             self.nodes[ENTRY] = {"role": "document", "name": "", "states": [SHOWING, VISIBLE], "children": kids}
-            self.nodes[FRAME]["children"] = [ENTRY]  # no liar to spend the walk's budget first
+            # No liar to spend the walk's budget: a panel marked focused though not focusable, as
+            # LibreOffice's, holds the document.
+            self.nodes[LIAR] = {"role": "panel", "name": "", "states": [FOCUSED, SHOWING, VISIBLE], "children": [ENTRY]}
+            self.nodes[FRAME]["children"] = [LIAR]
         for i, path in enumerate(kids):
             self.nodes[path] = {"role": "paragraph", "name": "", "text": layout["paragraphs"][i], "utf16": True,
                                 "parent": ENTRY, "children": [], "states": [EDITABLE, SHOWING, VISIBLE] + (
