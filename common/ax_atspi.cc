@@ -155,6 +155,8 @@ std::optional<std::string> AtspiAccessibility::text(const AtspiElement& e) {
   AtspiElement::Cache& cache = e.cacheIn(link_.step());
   // Kept for the step: the selected range reads the text again to convert its offsets.
   if (cache.text || cache.unready) return cache.text;
+  // A document around its focused paragraph was made only once it proved to have no Text.
+  if (e.part) return cache.text = documentText(e);
   auto read = readText(e);
   // Counted characters but no text: not ready yet. Still so after the wait, it is no text at all
   // rather than an empty one.
@@ -177,8 +179,12 @@ std::optional<std::string> AtspiAccessibility::readText(const AtspiElement& e) {
     CallResult count = link_.property(e.app, e.path, TEXT, "CharacterCount");
     cache.characterCount = scalar<int32_t>(count, "i");
     if (!cache.characterCount && count.error == CallError::TimedOut) return std::nullopt;
-    // No Text interface: a Qt label's words are its name.
-    if (!cache.characterCount && platformRoleName(*cache.role, 0) == "AXStaticText") return name(e);
+    // No Text interface: a document of paragraph objects holds their texts, and a Qt label's
+    // words are its name.
+    if (!cache.characterCount) {
+      if (auto joined = documentText(e)) return joined;
+      if (platformRoleName(*cache.role, 0) == "AXStaticText") return name(e);
+    }
   }
   if (cache.characterCount && *cache.characterCount <= 0) return std::string();
   // The whole text up to the character count: GTK 4 answers the usual "up to the end" (-1) with
@@ -291,7 +297,7 @@ std::optional<AttrValue> AtspiAccessibility::copyAttribute(const Element& elemen
     if (!t) return std::nullopt;
     return AttrValue{utf16FromUtf8(*t)};
   }
-  if (name == "AXSelectedTextRange") return selectedRange(*e);
+  if (name == "AXSelectedTextRange") return e->part ? documentRange(*e) : selectedRange(*e);
   if (name == "AXTitle") {
     auto title = this->name(*e);
     if (!title) return std::nullopt;
@@ -300,7 +306,8 @@ std::optional<AttrValue> AtspiAccessibility::copyAttribute(const Element& elemen
   if (name == "AXChildren" || (name == "AXWindows" && e->isApplication())) {
     AttrValue::List list;
     auto count = e->cacheIn(link_.step()).childCount;
-    for (Element& child : count ? childrenOf(e->app, e->path, *count) : children(e->app, e->path))
+    for (Element& child :
+         uncomposed(*e, count ? childrenOf(e->app, e->path, *count) : children(e->app, e->path)))
       list.push_back(AttrValue{std::move(child)});
     return AttrValue{std::move(list)};
   }

@@ -21,6 +21,9 @@ class AtspiElement : public ElementHandle {
   AtspiElement(AppPtr app, std::string path) : app(std::move(app)), path(std::move(path)) {}
   AppPtr app;  // null for the system-wide element and for an application that was not found
   std::string path;
+  // Set where this element stands for a document of paragraph objects around its focused
+  // paragraph (ax_atspi_document.cc): that paragraph, whose selection is placed in the document.
+  Element part;
   // Answers of the element's reads in step `step`, each exactly what its plain read returned:
   // the role (a walk reads "AXRole" and then "AXValue", which needs the role again, since a
   // password field has no value), and what a prefetch fetched ahead of the walk. Values of an
@@ -32,7 +35,10 @@ class AtspiElement : public ElementHandle {
     std::optional<std::string> text;
     std::optional<int32_t> characterCount;  // in the toolkit's offset unit (see offsetUnitOf)
     std::optional<int32_t> childCount;
-    bool unready = false;  // its text was still not there after the wait (see waitOnce)
+    bool unready = false;   // its text was still not there after the wait (see waitOnce)
+    int64_t partStart = 0;  // where `part` starts in the composed text, in UTF-16 units
+    // The children a composed text holds: AXChildren leaves them out, as their text is the value.
+    std::vector<std::string> composed;
   };
   mutable Cache cache;
   Cache& cacheIn(int64_t step) const {
@@ -78,6 +84,8 @@ class AtspiAccessibility : public Accessibility {
   Element searchFocused(const AppPtr& app, const std::string& root, int& visited,
                         std::vector<std::string>* handOver);
   Element focusedElement(const AtspiElement& element);
+  // A focused element below `found` where `found` is marked focused but cannot take the focus.
+  Element focusInside(Element found);
   std::optional<int32_t> pidOf(const std::string& busName);
 
   // Reads of one object (ax_atspi.cc).
@@ -98,6 +106,16 @@ class AtspiAccessibility : public Accessibility {
   std::optional<AttrValue> selectedRange(const AtspiElement& e);
   Element elementFromReference(const AppPtr& from, const Variant& reference);
 
+  // A document whose paragraphs are separate objects, read as one text (ax_atspi_document.cc).
+  // The document standing for `focused` when it is a paragraph of such a document, else `focused`.
+  Element documentAround(Element focused);
+  // The paragraphs' texts joined by line feeds; nothing when `e` is not such a document.
+  std::optional<std::string> documentText(const AtspiElement& e);
+  std::optional<AttrValue> documentRange(const AtspiElement& e);
+  std::optional<std::string> partText(const Element& part);
+  // `children` of `e` without those whose text its composed value holds.
+  std::vector<Element> uncomposed(const AtspiElement& e, std::vector<Element> children);
+
   // Fetching ahead (ax_atspi_prefetch.cc): before `e` is first read, its batch is fetched.
   void readAhead(const AtspiElement& e);
   void fetchBatch(const Lookahead::Batch& batch);
@@ -110,6 +128,9 @@ class AtspiAccessibility : public Accessibility {
     int64_t step = 0;
     std::map<std::pair<AppPtr, std::string>, std::optional<StateSet>> states;
     std::map<AppPtr, std::optional<std::string>> activeWindows;
+    // What the focus search read of the containers it opened: their roles and all their children.
+    std::map<std::pair<AppPtr, std::string>, uint32_t> roles;
+    std::map<std::pair<AppPtr, std::string>, std::vector<Element>> children;
   };
   StepMemo& memo();
 

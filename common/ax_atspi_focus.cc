@@ -1,6 +1,7 @@
 // The frontmost application, its windows and its focused element, found over AT-SPI.
 #include <algorithm>
 #include <string_view>
+#include <utility>
 
 #include "common/ax_atspi.h"
 
@@ -197,11 +198,13 @@ Element AtspiAccessibility::searchFocused(const AppPtr& app, const std::string& 
       continue;
     }
     std::vector<Container> kids;
-    for (const Element& kid :
-         childrenOf(app, here.path, std::min(here.children, MAX_SEARCH_NODES - visited))) {
+    std::vector<Element> read =
+        childrenOf(app, here.path, std::min(here.children, MAX_SEARCH_NODES - visited));
+    for (const Element& kid : read) {
       auto* c = static_cast<const AtspiElement*>(kid.get());
       if (c->app == app) kids.push_back({c->path, 0, 0});
     }
+    if (std::cmp_equal(read.size(), here.children)) memo().children[{app, here.path}] = read;
     visited += static_cast<int>(kids.size());
     std::vector<CallResult> got = askEach(link_, app, kids, "GetState", "(au)");
     std::vector<Container> open;
@@ -223,6 +226,8 @@ Element AtspiAccessibility::searchFocused(const AppPtr& app, const std::string& 
     }
     got = askEach(link_, app, parents, "GetRole", "(u)");
     for (size_t i = parents.size(); i-- > 0;) {
+      if (got[i].ok() && g_variant_is_of_type(got[i].reply.get(), G_VARIANT_TYPE("(u)")))
+        g_variant_get(got[i].reply.get(), "(u)", &memo().roles[{app, parents[i].path}]);
       if (!isClosedMenu(got[i], parents[i].states)) stack.push_back(std::move(parents[i]));
     }
   }
@@ -256,10 +261,28 @@ Element AtspiAccessibility::focusedIn(const AppPtr& app, const std::string& wind
   return nullptr;
 }
 
+Element AtspiAccessibility::focusInside(Element found) {
+  // LibreOffice marks the panel that holds its window's toolkit focus FOCUSED, though it cannot
+  // take the focus itself, and its document's focused paragraph FOCUSED too: an element marked
+  // so without being focusable holds the real focus further down, if anywhere.
+  if (!found) return found;
+  const auto& f = static_cast<const AtspiElement&>(*found);
+  auto s = f.cacheIn(link_.step()).states;
+  if (!s) s = states(f.app, f.path);
+  if (!s || hasState(*s, atspi_state::FOCUSABLE)) return found;
+  for (const Element& kid : childrenOf(f.app, f.path, childCount(f.app, f.path).value_or(0))) {
+    auto* c = static_cast<const AtspiElement*>(kid.get());
+    if (c->app != f.app) continue;
+    if (Element deeper = focusedIn(c->app, c->path)) return deeper;
+  }
+  return found;
+}
+
 Element AtspiAccessibility::focusedElement(const AtspiElement& element) {
-  if (!element.isApplication()) return focusedIn(element.app, element.path);
+  if (!element.isApplication())
+    return documentAround(focusInside(focusedIn(element.app, element.path)));
   // GTK marks a widget FOCUSED only while its window is active, so only that window is searched.
   auto active = activeWindow(element.app);
   if (!active) return nullptr;
-  return focusedIn(element.app, *active);
+  return documentAround(focusInside(focusedIn(element.app, *active)));
 }

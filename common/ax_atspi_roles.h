@@ -78,6 +78,7 @@ namespace atspi_state {
 inline constexpr int ACTIVE = 1;
 inline constexpr int EDITABLE = 7;
 inline constexpr int EXPANDED = 10;
+inline constexpr int FOCUSABLE = 11;
 inline constexpr int FOCUSED = 12;
 inline constexpr int MULTI_LINE = 17;
 inline constexpr int SELECTED = 23;

@@ -15,8 +15,11 @@ before its first answer to that method of that object (a slow answer, once). Wit
 LAYOUT["listened"], the frame is ACTIVE only once some client has registered for an event, as
 Chromium's is. With LAYOUT["unready"] = [ms, counted(, unselected)], the entry's text is not ready
 until ms after its first Text read, as Firefox's: GetText answers "" and CharacterCount its length
-if counted, else 0; if unselected, there is no selection nor caret either. With LAYOUT["contenteditable"], the entry is an editable section, as Firefox's <div>. With
-LAYOUT["liar"] = 0, the frame has no liar. Prints
+if counted, else 0; if unselected, there is no selection nor caret either. With
+LAYOUT["contenteditable"], the entry is an editable section, as Firefox's <div>. With
+LAYOUT["liar"] = 0, the frame has no liar. With LAYOUT["paragraphs"], the liar is a focused panel
+holding a document without a Text interface whose children are one paragraph object each, offsets
+counted in UTF-16 units (as LibreOffice Writer's), paragraph LAYOUT["focus"] focused. Prints
 "ready" once registered. Dies with its parent; SIGTERM ends it.
 """
 import ctypes
@@ -30,7 +33,8 @@ from gi.repository import Gio, GLib
 ROOT = "/org/a11y/atspi/accessible/root"
 NULL = "/org/a11y/atspi/null"
 FRAME, ENTRY, LABEL, LIAR = ROOT + "/frame", ROOT + "/entry", ROOT + "/label", ROOT + "/liar"
-ROLE = {"application": 75, "frame": 23, "entry": 79, "label": 29, "panel": 39, "section": 85}
+ROLE = {"application": 75, "frame": 23, "entry": 79, "label": 29, "panel": 39, "section": 85,
+        "paragraph": 73, "document": 94}
 ACTIVE, EDITABLE, FOCUSABLE, FOCUSED, SINGLE_LINE, SHOWING, VISIBLE = 1, 7, 11, 12, 25, 26, 30
 
 XML = """<node>
@@ -83,6 +87,17 @@ class Objects:
         if layout.get("contenteditable"):
             self.nodes[ENTRY].update(role="section", states=[FOCUSED, FOCUSABLE, EDITABLE, SHOWING, VISIBLE])
         self.ready_at = None
+        kids = [ROOT + "/p/%d" % i for i in range(len(layout.get("paragraphs", [])))]
+        if kids:
+            self.nodes[ENTRY] = {"role": "document", "name": "", "states": [SHOWING, VISIBLE], "children": kids}
+            # No liar to spend the walk's budget: a panel marked focused though not focusable, as
+            # LibreOffice's, holds the document.
+            self.nodes[LIAR] = {"role": "panel", "name": "", "states": [FOCUSED, SHOWING, VISIBLE], "children": [ENTRY]}
+            self.nodes[FRAME]["children"] = [LIAR]
+        for i, path in enumerate(kids):
+            self.nodes[path] = {"role": "paragraph", "name": "", "text": layout["paragraphs"][i], "utf16": True,
+                                "parent": ENTRY, "children": [], "states": [EDITABLE, SHOWING, VISIBLE] + (
+                                    [FOCUSED] if i == layout.get("focus") else [])}
         for i, path in enumerate(chain):
             self.nodes[path] = {"role": "panel", "name": "", "states": [SHOWING, VISIBLE],
                                 "children": chain[i + 1:i + 2]}
@@ -142,15 +157,20 @@ class Objects:
                 names = ["org.a11y.atspi.Accessible"] + (["org.a11y.atspi.Text"] if "text" in node else [])
                 reply = GLib.Variant("(as)", (names,))
             elif method == "GetIndexInParent":
-                reply = GLib.Variant("(i)", (0,))
+                siblings = self.nodes[node.get("parent", FRAME)]["children"] or []
+                reply = GLib.Variant("(i)", (siblings.index(path) if path in siblings else 0,))
             elif method == "GetText" and "text" in node:
                 start, end = params.unpack()
                 text = "" if self.unready(path) else node["text"]
-                reply = GLib.Variant("(s)", (text[max(0, start):] if end < 0 else text[max(0, start):end],))
-            elif method == "GetSelection" and path == ENTRY:
+                if node.get("utf16"):
+                    text = text.encode("utf-16-le")[2 * max(0, start):None if end < 0 else 2 * end]
+                    reply = GLib.Variant("(s)", (text.decode("utf-16-le", "replace"),))
+                else:
+                    reply = GLib.Variant("(s)", (text[max(0, start):] if end < 0 else text[max(0, start):end],))
+            elif method == "GetSelection" and FOCUSED in node["states"]:
                 hidden = self.unready(path) and self.layout["unready"][2:]
                 reply = GLib.Variant("(ii)", (0, 0) if hidden else tuple(self.layout.get("selection", [0, 0])))
-            elif method == "GetNSelections" and path == ENTRY:
+            elif method == "GetNSelections" and FOCUSED in node["states"]:
                 reply = GLib.Variant("(i)", (1,))
             else:
                 invocation.return_dbus_error("org.freedesktop.DBus.Error.UnknownMethod", method)
@@ -169,15 +189,17 @@ class Objects:
         if name == "Description":
             return GLib.Variant("s", "")
         if name == "Parent":
-            return GLib.Variant("(so)", ("", NULL) if path == ROOT else self.ref(FRAME))
+            return GLib.Variant("(so)", ("", NULL) if path == ROOT else self.ref(node.get("parent", FRAME)))
         if name == "ChildCount":
             return GLib.Variant("i", self.child_count(node))
         if name == "CaretOffset":
             hidden = self.unready(path) and self.layout["unready"][2:]
             return GLib.Variant("i", -1 if hidden else self.layout.get("caret", 0))
         if name == "CharacterCount":
+            text = node.get("text", "")
             counted = not self.unready(path) or self.layout["unready"][1]
-            return GLib.Variant("i", len(node.get("text", "")) if counted else 0)
+            length = len(text.encode("utf-16-le")) // 2 if node.get("utf16") else len(text)
+            return GLib.Variant("i", length if counted else 0)
         return None
 
 

@@ -15,6 +15,10 @@ def entry(text, caret, *siblings):
 def selection(before, selected, after, role, truncated=False):
     return {"ok": True, "role": role, "before": before, "selected": selected, "after": after, "truncated": truncated}
 
+# A document of paragraph objects counting UTF-16 units (LibreOffice Writer's), "here" selected.
+DOC = ["Premi\u00e8re ligne avec caf\u00e9.", "Second line has an emoji \U0001F600 here and more.",
+       "\u7b2c\u4e09\u884c\u662f\u4e2d\u6587\u6587\u672c\uff0c\u5305\u542b\u6c49\u5b57\u3002", "Last line.", ""]
+PARAGRAPHS = {"script": "hostile_app.py", "paragraphs": DOC, "focus": 1, "selection": [28, 32]}
 
 # Fixture, selprobe's object, fieldpeek's lines (None: no fixture, the registry lists no application).
 FOCUSED_TEXT = [
@@ -25,6 +29,8 @@ FOCUSED_TEXT = [
      [{"role": "AXTextField", "texts": [LONG]}]),
     (entry("hi", 1, {"type": "label", "text": "a label that must not appear"}),
      selection("h", "", "i", "AXTextField"), [{"role": "AXTextField", "texts": ["hi"]}]),
+    (PARAGRAPHS, selection(DOC[0] + "\n" + DOC[1][:27], "here", DOC[1][31:] + "\n" + "\n".join(DOC[2:]),
+                           "AXTextArea"), [{"role": "AXTextArea", "texts": ["\n".join(DOC)]}]),
     (None, {"ok": False, "reason": "no-frontmost"}, [{"role": "no-frontmost", "texts": []}]),
 ]
 # Collected by panescan (25 characters and more), each followed by two line feeds.
@@ -39,7 +45,8 @@ BIG_WINDOW = {"name": "big", "focus": "b", "root": {"type": "box", "children": [
 class ReadersTest(SessionTestCase):
     def test_focused_text(self):
         for desc, selprobe, fieldpeek in FOCUSED_TEXT:
-            with self.subTest(selprobe=selprobe), Fixture(self.session, desc or {"name": "gone"}) as app:
+            script = (desc or {}).get("script", "fixture.py")
+            with self.subTest(selprobe=selprobe), Fixture(self.session, desc or {"name": "gone"}, script=script) as app:
                 if desc is None:
                     app.stop()
                 # selprobe runs as the user speaks: a question asked twice is a round trip they wait for.
@@ -50,6 +57,8 @@ class ReadersTest(SessionTestCase):
                 self.assertTrue(desc is None or {"GetState", "GetRole", "GetText"} <= {c[3] for c in calls})
                 peek = run_tool(self.session, "fieldpeek", 120, 120)
                 self.assertEqual(reader_output(self, "fieldpeek", peek), fieldpeek)
+                if desc is PARAGRAPHS:  # one value: no paragraph is lost for being short, none twice
+                    self.assertEqual(run_tool(self.session, "panescan").stdout.decode(), "\n".join(DOC) + "\n\n")
 
     def test_big_window(self):
         with Fixture(self.session, BIG_WINDOW):
