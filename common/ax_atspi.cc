@@ -10,8 +10,6 @@
 
 namespace {
 
-constexpr const char* ACCESSIBLE = "org.a11y.atspi.Accessible";
-constexpr const char* TEXT = "org.a11y.atspi.Text";
 // A child count beyond this is a broken application, not a window: the walkers never get that far.
 constexpr int32_t MAX_CHILDREN = 100000;
 // How long a text that is not ready yet gets to be filled in (waitOnce): Gecko fills it in within

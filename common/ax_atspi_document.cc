@@ -7,8 +7,6 @@
 
 namespace {
 
-constexpr const char* ACCESSIBLE = "org.a11y.atspi.Accessible";
-constexpr const char* TEXT = "org.a11y.atspi.Text";
 // Around a focused paragraph, paragraphs are read outward until each side holds this many UTF-16
 // units: well over the 600 characters selprobe shows either side, and no paragraph beyond.
 constexpr int64_t SIDE_UNITS = 2000;

@@ -7,8 +7,6 @@
 
 namespace {
 
-constexpr const char* ACCESSIBLE = "org.a11y.atspi.Accessible";
-constexpr const char* PROPERTIES = "org.freedesktop.DBus.Properties";
 // The one call that searches inside the application (Collection GetMatches): GTK walks its own
 // tree for it, about 0.8 s when 4000 labels come before the focused widget, so it gets more time
 // than an ordinary read. The step budget still bounds it.

@@ -199,8 +199,7 @@ std::vector<CallResult> AtspiLink::callAhead(const AppPtr& app,
 
 CallResult AtspiLink::property(const AppPtr& app, const std::string& path, const char* interface,
                                const char* name) {
-  CallResult r = call(app, path, "org.freedesktop.DBus.Properties", "Get",
-                      g_variant_new("(ss)", interface, name), "(v)");
+  CallResult r = call(app, path, PROPERTIES, "Get", g_variant_new("(ss)", interface, name), "(v)");
   if (!r.ok()) return r;
   Variant boxed = r.reply.child(0);
   return {Variant(g_variant_get_variant(boxed.get())), CallError::None};

@@ -12,6 +12,11 @@
 
 // Every ordinary call may take this long. A healthy GTK application answers in about 0.1 ms; the
 // slack covers a loaded machine.
+// The AT-SPI interfaces the readers call.
+inline constexpr const char* ACCESSIBLE = "org.a11y.atspi.Accessible";
+inline constexpr const char* TEXT = "org.a11y.atspi.Text";
+inline constexpr const char* PROPERTIES = "org.freedesktop.DBus.Properties";
+
 inline constexpr int CALL_TIMEOUT_MS = 300;
 // An application that times out is asked again; once it has timed out this often in a step (a
 // one-shot tool's run, or one poll), every further call to it fails at once until the next step.

@@ -6,10 +6,6 @@
 
 namespace {
 
-constexpr const char* ACCESSIBLE = "org.a11y.atspi.Accessible";
-constexpr const char* TEXT = "org.a11y.atspi.Text";
-constexpr const char* PROPERTIES = "org.freedesktop.DBus.Properties";
-
 // What a hint asks for, as the reads that answer it.
 constexpr uint32_t FETCH_ROLE = 1;
 constexpr uint32_t FETCH_TEXT = 2;
