@@ -158,11 +158,8 @@ std::optional<FrontmostApplication> AtspiAccessibility::frontmostApplication() {
   if (!front) return std::nullopt;
   FrontmostApplication out;
   out.pid = front->pid;
-  CallResult name = link_.property(front->app, ROOT_PATH, ACCESSIBLE, "Name");
-  if (name.ok() && g_variant_is_of_type(name.reply.get(), G_VARIANT_TYPE_STRING)) {
-    std::string id = g_variant_get_string(name.reply.get(), nullptr);
-    if (!id.empty()) out.bundleId = id;
-  }
+  auto id = name(AtspiElement(front->app, ROOT_PATH));
+  if (id && !id->empty()) out.bundleId = std::move(*id);
   return out;
 }
 
