@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "common/attr.h"
+#include "ax/attr.h"
 #include "common/text.h"
 
 namespace {

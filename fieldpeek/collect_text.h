@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "common/ax.h"
+#include "ax/ax.h"
 
 // Every gathered text, the combined text and a focused element's own value keep at most this many
 // characters, so a poll line stays bounded whatever the application holds.

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "common/ax_platform.h"
+#include "ax/platform.h"
 #include "common/output.h"
 #include "fieldpeek/pause.h"
 #include "fieldpeek/poll_loop.h"

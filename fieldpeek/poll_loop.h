@@ -6,7 +6,7 @@
 #include <functional>
 #include <string_view>
 
-#include "common/ax.h"
+#include "ax/ax.h"
 #include "fieldpeek/run_state.h"
 #include "fieldpeek/settings.h"
 

@@ -1,7 +1,7 @@
 // One poll's reading: the focused element's role and the texts around the keyboard focus.
 #include "fieldpeek/read_candidates.h"
 
-#include "common/attr.h"
+#include "ax/attr.h"
 #include "common/host_bundle.h"
 #include "common/text.h"
 #include "fieldpeek/candidates.h"

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "common/ax.h"
+#include "ax/ax.h"
 #include "fieldpeek/run_state.h"
 
 inline constexpr std::string_view ROLE_NO_FRONTMOST = "no-frontmost";

@@ -1,7 +1,7 @@
 // panescan: prints the texts of the focused window and a summary of the walk on standard error.
 #include <unistd.h>
 
-#include "common/ax_platform.h"
+#include "ax/platform.h"
 #include "common/note.h"
 #include "common/output.h"
 #include "panescan/scan.h"

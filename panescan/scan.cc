@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "common/attr.h"
+#include "ax/attr.h"
 #include "common/note.h"
 #include "common/output.h"
 #include "common/text.h"

@@ -3,7 +3,7 @@
 
 #include <string_view>
 
-#include "common/ax.h"
+#include "ax/ax.h"
 
 inline constexpr std::string_view NOT_TRUSTED_MESSAGE =
     "panescan: NOT trusted for Accessibility \u2014 grant it in System Settings";

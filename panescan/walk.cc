@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <string_view>
 
-#include "common/attr.h"
+#include "ax/attr.h"
 #include "common/text.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "common/ax.h"
+#include "ax/ax.h"
 
 // Budgets keep one run short on a huge window: each visited element costs two or three reads, each
 // a request answered by the target application.

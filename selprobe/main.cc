@@ -1,7 +1,7 @@
 // selprobe: prints one JSON line describing the selection of the focused text element.
 #include <unistd.h>
 
-#include "common/ax_platform.h"
+#include "ax/platform.h"
 #include "common/output.h"
 #include "selprobe/probe.h"
 #include "selprobe/result.h"

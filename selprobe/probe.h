@@ -5,7 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "common/ax.h"
+#include "ax/ax.h"
 
 // Reasons, in the order the checks are made; the first failing check decides.
 inline constexpr std::string_view REASON_NOT_TRUSTED = "not-trusted";

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "common/ax.h"
+#include "ax/ax.h"
 
 // The host shows a little context on each side of the selection and the selection itself; these
 // bound the line whatever the size of the document.

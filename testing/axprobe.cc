@@ -18,8 +18,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "common/attr.h"
-#include "common/ax_platform.h"
+#include "ax/attr.h"
+#include "ax/platform.h"
 #include "common/output.h"
 #include "common/text.h"
 

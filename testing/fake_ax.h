@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "common/ax.h"
+#include "ax/ax.h"
 
 class FakeNode;
 using FakeNodePtr = std::shared_ptr<FakeNode>;

@@ -1,6 +1,6 @@
 // A broken snippet: a platform class that no longer matches the portable interface it implements.
 // expect-error: marked 'override' hides virtual member function
-#include "common/ax_platform.h"
+#include "ax/platform.h"
 
 class Stale : public Accessibility {
  public:

@@ -11,7 +11,7 @@
 #include <map>
 #include <string>
 
-#include "common/ax_platform.h"
+#include "ax/platform.h"
 #include "keyherald/keyboard_platform.h"
 
 bool trustedAfterPrompt() {

@@ -1,5 +1,5 @@
-// The accessibility service on macOS: the AX C API and NSWorkspace, translated into common/ax.h.
-#include "common/ax_platform.h"
+// The accessibility service on macOS: the AX C API and NSWorkspace, translated into ax/ax.h.
+#include "ax/platform.h"
 
 #import <AppKit/AppKit.h>
 #include <ApplicationServices/ApplicationServices.h>
@@ -12,8 +12,8 @@
 #include <string_view>
 #include <utility>
 
-#include "common/ax_batch_mac.h"
-#include "common/ax_values_mac.h"
+#include "ax/mac/batch.h"
+#include "ax/mac/values.h"
 #include "common/text.h"
 
 namespace {

@@ -1,5 +1,5 @@
 // The single attribute read every reader makes: a value or nothing, never a report.
-#include "common/attr.h"
+#include "ax/attr.h"
 
 #include "common/text.h"
 

@@ -6,7 +6,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "common/ax.h"
+#include "ax/ax.h"
 
 // At most this many elements are ever fetched ahead and not yet read: when a walk stops (its
 // element or character budget spent), no more than this many were read for nothing.

@@ -1,5 +1,5 @@
 // D-Bus calls and connections bounded in time, over GDBus.
-#include "common/ax_atspi_dbus.h"
+#include "ax/atspi/dbus.h"
 
 #include <algorithm>
 #include <utility>

@@ -2,7 +2,7 @@
 #include <algorithm>
 #include <deque>
 
-#include "common/ax_atspi.h"
+#include "ax/atspi/accessibility.h"
 #include "common/text.h"
 
 namespace {

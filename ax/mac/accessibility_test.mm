@@ -4,7 +4,7 @@
 #include <set>
 #include <sstream>
 
-#include "common/ax_platform.h"
+#include "ax/platform.h"
 #include "common/host_bundle.h"
 #include "fieldpeek/collect_text.h"
 #include "fieldpeek/pause.h"

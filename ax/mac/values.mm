@@ -1,5 +1,5 @@
 // macOS only: AX reads and writes with CoreFoundation values mapped into AttrValue at the boundary.
-#include "common/ax_values_mac.h"
+#include "ax/mac/values.h"
 
 #include <memory>
 #include <string>

@@ -1,5 +1,5 @@
 // Reaching the accessibility bus and the applications on it within the call and step budgets.
-#include "common/ax_atspi_link.h"
+#include "ax/atspi/link.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "common/ax_atspi_offsets.h"
-#include "common/ax_atspi_roles.h"
+#include "ax/atspi/offsets.h"
+#include "ax/atspi/roles.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "common/ax.h"
+#include "ax/ax.h"
 
 // Owns the one reference a Copy or Create call hands over and releases it exactly once.
 class ScopedCF {

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "common/ax.h"
+#include "ax/ax.h"
 
 std::optional<AttrValue> attr(Accessibility& ax, const Element& element, std::string_view name);
 

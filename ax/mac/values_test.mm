@@ -1,7 +1,7 @@
 // Tests of the macOS AX value mapping and its reference counting, run against an in-memory CF.
-#include "common/ax_values_mac.h"
+#include "ax/mac/values.h"
 
-#include "common/ax_batch_mac.h"
+#include "ax/mac/batch.h"
 
 #include <gtest/gtest.h>
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "common/ax_atspi_dbus.h"
+#include "ax/atspi/dbus.h"
 
 // Every ordinary call may take this long. A healthy GTK application answers in about 0.1 ms; the
 // slack covers a loaded machine.

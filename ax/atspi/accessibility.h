@@ -9,10 +9,10 @@
 #include <string_view>
 #include <vector>
 
-#include "common/ax.h"
-#include "common/ax_atspi_link.h"
-#include "common/ax_atspi_lookahead.h"
-#include "common/ax_atspi_roles.h"
+#include "ax/atspi/link.h"
+#include "ax/atspi/lookahead.h"
+#include "ax/atspi/roles.h"
+#include "ax/ax.h"
 
 // An element: one object of one application (the application itself at ROOT_PATH), or the
 // system-wide element, which belongs to no application.
@@ -22,7 +22,7 @@ class AtspiElement : public ElementHandle {
   AppPtr app;  // null for the system-wide element and for an application that was not found
   std::string path;
   // Set where this element stands for a document of paragraph objects around its focused
-  // paragraph (ax_atspi_document.cc): that paragraph, whose selection is placed in the document.
+  // paragraph (document.cc): that paragraph, whose selection is placed in the document.
   Element part;
   // Answers of the element's reads in step `step`, each exactly what its plain read returned:
   // the role (a walk reads "AXRole" and then "AXValue", which needs the role again, since a
@@ -63,7 +63,7 @@ class AtspiAccessibility : public Accessibility {
   void setBoolAttribute(const Element& element, std::string_view name, bool value) override;
   void beginStep() override;
   // Remembers the hinted elements; their reads are then fetched in pipelined batches as the walk
-  // reaches them (ax_atspi_prefetch.cc).
+  // reaches them (prefetch.cc).
   void prefetch(const PrefetchHint& hint) override;
 
  private:
@@ -71,7 +71,7 @@ class AtspiAccessibility : public Accessibility {
     AppPtr app;
     int32_t pid = 0;
   };
-  // Focus and windows (ax_atspi_focus.cc).
+  // Focus and windows (focus.cc).
   std::optional<Frontmost> findFrontmost();
   // findFrontmost, and where no window is active, once more after listening for focus events
   // (AtspiLink::listenForFocus says why and what it costs).
@@ -88,7 +88,7 @@ class AtspiAccessibility : public Accessibility {
   Element focusInside(Element found);
   std::optional<int32_t> pidOf(const std::string& busName);
 
-  // Reads of one object (ax_atspi.cc).
+  // Reads of one object (accessibility.cc).
   std::optional<uint32_t> role(const AtspiElement& e);
   std::optional<StateSet> states(const AppPtr& app, const std::string& path);
   std::optional<int32_t> childCount(const AppPtr& app, const std::string& path);
@@ -106,7 +106,7 @@ class AtspiAccessibility : public Accessibility {
   std::optional<AttrValue> selectedRange(const AtspiElement& e);
   Element elementFromReference(const AppPtr& from, const Variant& reference);
 
-  // A document whose paragraphs are separate objects, read as one text (ax_atspi_document.cc).
+  // A document whose paragraphs are separate objects, read as one text (document.cc).
   // The document standing for `focused` when it is a paragraph of such a document, else `focused`.
   Element documentAround(Element focused);
   // The paragraphs' texts joined by line feeds; nothing when `e` is not such a document.
@@ -116,7 +116,7 @@ class AtspiAccessibility : public Accessibility {
   // `children` of `e` without those whose text its composed value holds.
   std::vector<Element> uncomposed(const AtspiElement& e, std::vector<Element> children);
 
-  // Fetching ahead (ax_atspi_prefetch.cc): before `e` is first read, its batch is fetched.
+  // Fetching ahead (prefetch.cc): before `e` is first read, its batch is fetched.
   void readAhead(const AtspiElement& e);
   void fetchBatch(const Lookahead::Batch& batch);
 

@@ -1,5 +1,5 @@
 // The lookahead window: what a walk's reads make the AT-SPI layer fetch ahead, and what not.
-#include "common/ax_atspi_lookahead.h"
+#include "ax/atspi/lookahead.h"
 
 #include <gtest/gtest.h>
 

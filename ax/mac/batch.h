@@ -10,7 +10,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "common/ax.h"
+#include "ax/ax.h"
 
 // One AXUIElementCopyMultipleAttributeValues for `names`. Each answer is what copyAXAttribute
 // gives for that name alone: nothing where the slot holds an error or no value. Empty when the

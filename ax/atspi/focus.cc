@@ -3,7 +3,7 @@
 #include <string_view>
 #include <utility>
 
-#include "common/ax_atspi.h"
+#include "ax/atspi/accessibility.h"
 
 namespace {
 

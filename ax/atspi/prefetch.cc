@@ -1,8 +1,8 @@
 // Reads fetched ahead of a walk: hinted elements' roles, states, texts and child counts, pipelined.
 #include <algorithm>
 
-#include "common/ax_atspi.h"
-#include "common/ax_atspi_offsets.h"
+#include "ax/atspi/accessibility.h"
+#include "ax/atspi/offsets.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The mapping from AT-SPI roles and states to the platform role names the tools compare.
-#include "common/ax_atspi_roles.h"
+#include "ax/atspi/roles.h"
 
 namespace {
 

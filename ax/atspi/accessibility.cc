@@ -1,11 +1,11 @@
 // Attribute reads of AT-SPI objects, mapped to the attributes the tools read.
-#include "common/ax_atspi.h"
+#include "ax/atspi/accessibility.h"
 
 #include <chrono>
 #include <thread>
 
-#include "common/ax_atspi_offsets.h"
-#include "common/ax_platform.h"
+#include "ax/atspi/offsets.h"
+#include "ax/platform.h"
 #include "common/text.h"
 
 namespace {

@@ -1,5 +1,5 @@
 // Code point or UTF-16 offsets from AT-SPI to UTF-16 code unit offsets.
-#include "common/ax_atspi_offsets.h"
+#include "ax/atspi/offsets.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The window of elements fetched ahead of a walk and not yet read by it.
-#include "common/ax_atspi_lookahead.h"
+#include "ax/atspi/lookahead.h"
 
 #include <algorithm>
 

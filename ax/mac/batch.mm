@@ -1,5 +1,5 @@
 // macOS only: a walk's prefetch hints turned into one AX request per element.
-#include "common/ax_batch_mac.h"
+#include "ax/mac/batch.h"
 
 #include <ApplicationServices/ApplicationServices.h>
 
@@ -7,7 +7,7 @@
 #include <deque>
 #include <utility>
 
-#include "common/ax_values_mac.h"
+#include "ax/mac/values.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <memory>
 
-#include "common/ax.h"
+#include "ax/ax.h"
 
 // Every call of the returned service is bounded in time: a frozen application or bus makes reads
 // fail, it never hangs the caller.
