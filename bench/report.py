@@ -34,83 +34,125 @@ def core_rows(c):
     return L
 
 
-def target_rows(f):
-    s, p, lw, k, fp = f["selprobe"], f["panescan"], f["long"], f["keyherald"], f["fieldpeek"]
-    rows = []
+def ratio(a, b):
+    return a["median"] / b["median"]
 
-    def row(figure, value, target, met):
-        rows.append("| %s | %s | %s | %s |" % (figure, value, target, yes(met)))
 
-    x = s["python"]["median"] / s["tool"]["median"]
-    row("selprobe, start to line, against the Python reference (entry beside 4000 labels)",
-        "%.1fx (%s against %s ms)" % (x, ms(s["tool"]), ms(s["python"])), ">= 50x faster", x >= 50)
-    x = lw["python_walk"]["median"] / lw["tool"]["median"]
-    row("panescan over 4000 labels of 47 characters (nodes=%s), against the Python reference's walk alone "
-        "(its whole run: %s ms, %.1fx)" % (",".join(map(str, lw["nodes"])), ms(lw["python"]),
-                                          lw["python"]["median"] / lw["tool"]["median"]),
-        "%.1fx (%s against %s ms)" % (x, ms(lw["tool"]), ms(lw["python_walk"])), ">= 3x faster", x >= 3)
-    row("panescan, full walk of 4000 short labels (nodes=%s): its wall time over the fixture's CPU time "
+def nodes(w):
+    return ",".join(map(str, w["nodes"]))
+
+
+def peak_rss(f, tool):
+    """The largest peak RSS over every run of the tool that the bench made."""
+    groups = {"selprobe": [f.get("selprobe")] + list(f.get("document", {}).values()),
+              "panescan": [f.get("long")] + list(f.get("sweep", {}).values()),
+              "fieldpeek": [f.get("fieldpeek")], "keyherald": [f.get("keyherald")]}[tool]
+    return max(g["rss"] for g in groups if g)
+
+
+def gap(f, *path):
+    for key in path:
+        f = f[key]
+    return f
+
+
+# (figure, target, measure): measure(f) gives the figure's name with what the run saw, the value and
+# whether the target is met; a figure whose group did not run reads "not measured".
+TARGETS = [
+    ("selprobe against the Python reference", ">= 50x faster", lambda f: (
+        "selprobe, start to line, against the Python reference (entry beside 4000 labels)",
+        "%.1fx (%s against %s ms)" % (ratio(f["selprobe"]["python"], f["selprobe"]["tool"]),
+                                      ms(f["selprobe"]["tool"]), ms(f["selprobe"]["python"])),
+        ratio(f["selprobe"]["python"], f["selprobe"]["tool"]) >= 50)),
+    ("panescan over 4000 labels of 47 characters against the Python reference", ">= 3x faster", lambda f: (
+        "panescan over 4000 labels of 47 characters (nodes=%s), against the Python reference's walk alone "
+        "(its whole run: %s ms, %.1fx)" % (nodes(f["long"]), ms(f["long"]["python"]),
+                                          ratio(f["long"]["python"], f["long"]["tool"])),
+        "%.1fx (%s against %s ms)" % (ratio(f["long"]["python_walk"], f["long"]["tool"]), ms(f["long"]["tool"]),
+                                      ms(f["long"]["python_walk"])),
+        ratio(f["long"]["python_walk"], f["long"]["tool"]) >= 3)),
+    ("panescan's full walk of 4000 short labels over the fixture's CPU time", "<= 1.3", lambda f: (
+        "panescan, full walk of 4000 short labels (nodes=%s): its wall time over the fixture's CPU time "
         "in the same run (median of the runs; all runs together: %.2f)" % (
-            ",".join(map(str, p["nodes"])), p["tool_total"] / max(p["app_cpu_total"], 1)),
-        "%.2f (%s ms against %s ms)" % (p["ratio"]["median"], ms(p["tool"]), ms(p["app_cpu"])), "<= 1.3",
-        p["ratio"]["median"] <= 1.3)
-    d = f["document"]
-    small, big = d["1000"]["tool"], d["3000000"]["tool"]
-    x = big["median"] / small["median"]
-    row("selprobe in a document of 3,000,000 characters against one of 1000",
-        "%.2f (%s against %s ms)" % (x, ms(big), ms(small)), "<= 1.5", x <= 1.5)
-    rss = {"selprobe": max(s["rss"], d["1000"]["rss"], d["3000000"]["rss"]),
-           "panescan": max(p["rss"], lw["rss"], *(w["rss"] for w in f["sweep"].values())),
-           "fieldpeek": fp["rss"], "keyherald": k["rss"]}
-    for name, mb in rss.items():
-        row("%s peak RSS (the largest of its runs)" % name, "%.1f MB" % mb, "< %d MB" % RSS_MB, mb < RSS_MB)
-    for name, gap in (("panescan's full walk", p["gap"]), ("panescan over the long labels", lw["gap"]),
-                      ("selprobe", s["gap"]), ("selprobe in the 3,000,000-character document", d["3000000"]["gap"]),
-                      ("fieldpeek's polls", fp["gap"])):
-        row("fixture's longest UI gap during %s" % name, "%.1f ms" % gap, "< %d ms" % GAP_MS, gap < GAP_MS)
-    e = f.get("editor")
-    if e:
-        row("selprobe on a GTK 3 editor (mousepad, \"here\" selected), against the same text in the fixture",
-            "%s ms (fixture %s ms)" % (ms(e["tool"]), ms(e["fixture"])), "< 30 ms; < 3x the fixture",
-            e["tool"]["median"] < 30 and e["tool"]["median"] < 3 * e["fixture"]["median"])
-    row("keyherald, XTEST key to line (median, p90)", "%s / %s ms" % (ms(k["tool"]), ms(k["tool"], "p90")),
-        "median < 0.5 ms", k["tool"]["median"] < 0.5)
-    row("keyherald idle CPU", "%.2f %%" % k["idle_cpu_pct"], "near zero", k["idle_cpu_pct"] < 0.5)
-    row("keyherald idle wake-ups", "%.1f /s" % k["idle_wakes_per_s"], "<= 1 /s", k["idle_wakes_per_s"] <= 1)
-    row("keyherald RSS before and after %d key events" % k["events"], "%d kB -> %d kB" % (
-        k["rss_start_kb"], k["rss_end_kb"]), "flat", k["rss_end_kb"] - k["rss_start_kb"] < 256)
+            nodes(f["panescan"]), f["panescan"]["tool_total"] / max(f["panescan"]["app_cpu_total"], 1)),
+        "%.2f (%s ms against %s ms)" % (f["panescan"]["ratio"]["median"], ms(f["panescan"]["tool"]),
+                                        ms(f["panescan"]["app_cpu"])),
+        f["panescan"]["ratio"]["median"] <= 1.3)),
+    ("selprobe in a document of 3,000,000 characters against one of 1000", "<= 1.5", lambda f: (
+        "selprobe in a document of 3,000,000 characters against one of 1000",
+        "%.2f (%s against %s ms)" % (ratio(f["document"]["3000000"]["tool"], f["document"]["1000"]["tool"]),
+                                     ms(f["document"]["3000000"]["tool"]), ms(f["document"]["1000"]["tool"])),
+        ratio(f["document"]["3000000"]["tool"], f["document"]["1000"]["tool"]) <= 1.5)),
+] + [
+    ("%s peak RSS" % tool, "< %d MB" % RSS_MB, lambda f, tool=tool: (
+        "%s peak RSS (the largest of its runs)" % tool, "%.1f MB" % peak_rss(f, tool), peak_rss(f, tool) < RSS_MB))
+    for tool in ("selprobe", "panescan", "fieldpeek", "keyherald")
+] + [
+    ("fixture's longest UI gap during %s" % name, "< %d ms" % GAP_MS, lambda f, name=name, path=path: (
+        "fixture's longest UI gap during %s" % name, "%.1f ms" % gap(f, *path), gap(f, *path) < GAP_MS))
+    for name, path in (("panescan's full walk", ("panescan", "gap")),
+                       ("panescan over the long labels", ("long", "gap")), ("selprobe", ("selprobe", "gap")),
+                       ("selprobe in the 3,000,000-character document", ("document", "3000000", "gap")),
+                       ("fieldpeek's polls", ("fieldpeek", "gap")))
+] + [
+    ("selprobe on a GTK 3 editor (mousepad)", "< 30 ms; < 3x the fixture", lambda f: (
+        "selprobe on a GTK 3 editor (mousepad, \"here\" selected), against the same text in the fixture",
+        "%s ms (fixture %s ms)" % (ms(f["editor"]["tool"]), ms(f["editor"]["fixture"])),
+        f["editor"]["tool"]["median"] < 30 and ratio(f["editor"]["tool"], f["editor"]["fixture"]) < 3)),
+    ("keyherald, XTEST key to line", "median < 0.5 ms", lambda f: (
+        "keyherald, XTEST key to line (median, p90)",
+        "%s / %s ms" % (ms(f["keyherald"]["tool"]), ms(f["keyherald"]["tool"], "p90")),
+        f["keyherald"]["tool"]["median"] < 0.5)),
+    ("keyherald idle CPU", "near zero", lambda f: (
+        "keyherald idle CPU", "%.2f %%" % f["keyherald"]["idle_cpu_pct"], f["keyherald"]["idle_cpu_pct"] < 0.5)),
+    ("keyherald idle wake-ups", "<= 1 /s", lambda f: (
+        "keyherald idle wake-ups", "%.1f /s" % f["keyherald"]["idle_wakes_per_s"],
+        f["keyherald"]["idle_wakes_per_s"] <= 1)),
+    ("keyherald RSS over many key events", "flat", lambda f: (
+        "keyherald RSS before and after %d key events" % f["keyherald"]["events"],
+        "%d kB -> %d kB" % (f["keyherald"]["rss_start_kb"], f["keyherald"]["rss_end_kb"]),
+        f["keyherald"]["rss_end_kb"] - f["keyherald"]["rss_start_kb"] < 256)),
+]
+
+
+def target_rows(f):
+    rows = []
+    for figure, target, measure in TARGETS:
+        try:
+            figure, value, met = measure(f)
+        except (KeyError, TypeError, ValueError, ZeroDivisionError):
+            value, met = "not measured", False
+        rows.append("| %s | %s | %s | %s |" % (figure, value, target, yes(met)))
     return rows
 
 
 def reference_rows(f):
-    s, p, fp = f["selprobe"], f["panescan"], f["fieldpeek"]
+    s, p, fp = f.get("selprobe", {}), f.get("panescan", {}), f.get("fieldpeek", {})
     L = ["| figure | median | p90 |", "|---|---|---|"]
     for name, st in (
-            ("selprobe, start to line", s["tool"]),
-            ("selprobe's calls on an open connection (bench/atspi_limit)", s["limit"]),
-            ("the same calls from a process start", s["limit_from_start"]),
-            ("a process that only connects to both buses", s["floor"]),
-            ("panescan, full walk of 4000 short labels", p["tool"]),
-            ("the fixture's CPU time during it", p["app_cpu"]),
-            ("the walk's calls, pipelined, on an open connection (bench/atspi_limit)", p["limit"]),
-            ("the same, one call at a time", p["limit_sequential"]),
-            ("Python reference, whole run / its walk alone", "python"),
-            ("fieldpeek, one poll over the 4000 labels (first line after %.0f ms)" % fp["first"], fp["tool"]),
-            ("fixture's UI gap during each full walk of panescan", p["gaps"]),
-            ("fixture's UI gap during each Python walk", p["python_gaps"])):
-        if st == "python":
-            L.append("| %s | %s / %s | %s / %s |" % (name, ms(p["python"]), ms(p["python_walk"]),
-                                                      ms(p["python"], "p90"), ms(p["python_walk"], "p90")))
-        else:
-            L.append("| %s | %s | %s |" % (name, ms(st), ms(st, "p90")))
+            ("selprobe, start to line", s.get("tool")),
+            ("selprobe's calls on an open connection (bench/atspi_limit)", s.get("limit")),
+            ("the same calls from a process start", s.get("limit_from_start")),
+            ("a process that only connects to both buses", s.get("floor")),
+            ("panescan, full walk of 4000 short labels", p.get("tool")),
+            ("the fixture's CPU time during it", p.get("app_cpu")),
+            ("the walk's calls, pipelined, on an open connection (bench/atspi_limit)", p.get("limit")),
+            ("the same, one call at a time", p.get("limit_sequential")),
+            ("Python reference, whole run", p.get("python")),
+            ("Python reference, its walk alone", p.get("python_walk")),
+            ("fieldpeek, one poll over the 4000 labels (first line after %s ms)" % (
+                "%.0f" % fp["first"] if fp else "-"), fp.get("tool")),
+            ("fixture's UI gap during each full walk of panescan", p.get("gaps")),
+            ("fixture's UI gap during each Python walk", p.get("python_gaps"))):
+        L.append("| %s | %s | %s |" % (name, ms(st), ms(st, "p90")))
     L += ["", "Walk time against the window's size (medians; the last two columns are the fixture's "
           "longest UI gap over the runs):", "",
           "| labels | nodes | panescan | fixture CPU | Python (walk alone) | gap: panescan | gap: Python |",
           "|---|---|---|---|---|---|---|"]
-    for n, w in sorted(f["sweep"].items(), key=lambda kv: int(kv[0])):
-        L.append("| %s | %s | %s | %s | %s (%s) | %.1f | %.1f |" % (
-            n, ",".join(map(str, w["nodes"])), ms(w["tool"]), ms(w["app_cpu"]), ms(w["python"]),
-            ms(w["python_walk"]), w["gaps"]["max"], w["python_gaps"]["max"]))
+    for n, w in sorted(f.get("sweep", {}).items(), key=lambda kv: int(kv[0])):
+        L.append("| %s | %s | %s | %s | %s (%s) | %s | %s |" % (
+            n, nodes(w), ms(w["tool"]), ms(w["app_cpu"]), ms(w["python"]), ms(w["python_walk"]),
+            ms(w["gaps"], "max"), ms(w["python_gaps"], "max")))
     return L
 
 
@@ -122,8 +164,12 @@ def render(data):
          "Machine: %s; load average %s at the start, %s at the end. Runs per figure: %d (%d for the "
          "smaller windows of the walk-time picture); medians in milliseconds unless stated." % (
              facts["machine"], facts["load_start"], facts.get("load_end", "?"), facts["runs"], facts["sweep_runs"]),
-         "", "## Targets (tools in a headless session, the GTK fixture answering)", "",
-         "| figure | measured | target | met |", "|---|---|---|---|"]
+         ""]
+    for what, why in f.get("failed", {}).items():
+        L.append("**Not measured: %s** (%s)" % (what, why.replace("\n", " ").replace("|", "/")))
+        L.append("")
+    L += ["## Targets (tools in a headless session, the GTK fixture answering)", "",
+          "| figure | measured | target | met |", "|---|---|---|---|"]
     L += target_rows(f)
     L += ["", "## Pictures", "", "![panescan's walk time against the number of elements](walk_time.svg)", "",
           "![the fixture's longest UI gap during each walk](ui_gap.svg)", "",
@@ -138,4 +184,6 @@ def write(data, here):
     sys.stdout.write(text)
     with open(os.path.join(here, "results.md"), "w") as out:
         out.write(text)
-    plot.draw(data["tools"]["sweep"], here)
+    sweep = data["tools"].get("sweep", {})
+    if sweep:
+        plot.draw(sweep, here)

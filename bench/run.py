@@ -222,12 +222,19 @@ def fieldpeek_figures(app, build, env, p):
     p["fieldpeek"] = {"tool": stats(polls), "first": (stamps[0] - start) * 1000, "rss": rss, "gap": gap}
 
 
-def walk_figures(session, build, f):
+def full_walk_figures(session, build, f):
     f["panescan"] = walk_point(session, build, walk_window(4000), RUNS, with_limit=True)
     f["fieldpeek"] = f["panescan"].pop("fieldpeek")
+    f.setdefault("sweep", {})["4000"] = f["panescan"]
+
+
+def long_walk_figures(session, build, f):
     f["long"] = walk_point(session, build, walk_window(4000, LONG_PREFIX), RUNS)
-    f["sweep"] = {str(n): walk_point(session, build, walk_window(n), SWEEP_RUNS) for n in SWEEP_COUNTS}
-    f["sweep"]["4000"] = f["panescan"]
+
+
+def sweep_figures(session, build, f):
+    for n in SWEEP_COUNTS:
+        f.setdefault("sweep", {})[str(n)] = walk_point(session, build, walk_window(n), SWEEP_RUNS)
 
 
 def keyherald_figures(session, build, f):
@@ -265,11 +272,23 @@ def keyherald_figures(session, build, f):
                       "rss": peak / 1024.0}
 
 
-def step(what, figures, *args):
-    """One group of figures, with its duration on standard error: a long run shows where it is."""
+STEPS = (("keyherald", keyherald_figures), ("selprobe", selprobe_figures),
+         ("selprobe in two documents", document_figures), ("panescan's full walk", full_walk_figures),
+         ("panescan over long labels", long_walk_figures), ("walks of smaller windows", sweep_figures),
+         ("selprobe on mousepad", editor_figures))
+
+
+def step(what, figures, session, build, f):
+    """One group of figures, its duration on standard error so that a long run shows where it is. A
+    group that fails is recorded and the others still run: the table shows what could not be measured."""
     started = time.monotonic()
     print("bench: %s ..." % what, file=sys.stderr, flush=True)
-    figures(*args)
+    try:
+        figures(session, build, f)
+    except Exception as e:  # noqa: BLE001 -- any failure of a group is reported, never hidden
+        f.setdefault("failed", {})[what] = "%s: %s" % (type(e).__name__, str(e)[:500])
+        print("bench: %s FAILED: %s" % (what, f["failed"][what]), file=sys.stderr, flush=True)
+        return
     print("bench: %s done in %.0f s (load average %s)" % (what, time.monotonic() - started, load()),
           file=sys.stderr, flush=True)
 
@@ -291,25 +310,28 @@ def main(argv):
     if argv[1:] == ["--report"]:  # the table and pictures again from results.json, without running anything
         with open(os.path.join(HERE, "results.json")) as saved:
             report.write(json.load(saved), HERE)
-        return
+        return 0
     build = os.path.abspath(argv[1] if len(argv) > 1 else "build-bench")
     facts = {"date": time.strftime("%Y-%m-%d %H:%M %Z"), "machine": machine(), "runs": RUNS,
              "sweep_runs": SWEEP_RUNS, "load_start": load()}
     started = time.monotonic()
-    c = core(build)
     f = {}
+    try:
+        c = core(build)
+    except (OSError, subprocess.CalledProcessError, ValueError) as e:
+        c, f["failed"] = {}, {"core benchmarks": "%s: %s" % (type(e).__name__, e)}
     with HeadlessSession() as session:
-        for what, figures in (("keyherald", keyherald_figures), ("selprobe", selprobe_figures),
-                              ("selprobe in two documents", document_figures), ("the walks", walk_figures)):
+        for what, figures in STEPS:
             step(what, figures, session, build, f)
-        optional("selprobe on mousepad", step, "selprobe on mousepad", editor_figures, session, build, f)
     facts["load_end"] = load()
     facts["minutes"] = (time.monotonic() - started) / 60
     data = {"core": c, "tools": f, "facts": facts}
     with open(os.path.join(HERE, "results.json"), "w") as out:
         json.dump(data, out, indent=1)
     report.write(data, HERE)
+    # Targets missed are results; figures that could not be taken are a failure of the run.
+    return 1 if f.get("failed") else 0
 
 
 if __name__ == "__main__":
-    main(sys.argv)
+    sys.exit(main(sys.argv))
