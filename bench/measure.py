@@ -1,4 +1,6 @@
-"""Measuring one process for make bench: wall time, peak RSS, the CPU another process spends meanwhile."""
+"""Measuring one process for make bench: wall time, peak RSS, the CPU another process spends meanwhile,
+and where the tools and the references are."""
+import json
 import os
 import statistics
 import subprocess
@@ -7,6 +9,9 @@ import tempfile
 import time
 
 TICKS_PER_S = os.sysconf("SC_CLK_TCK")
+HERE = os.path.dirname(os.path.abspath(__file__))
+PYTHON = "/usr/bin/python3"
+RUNS = int(os.environ.get("BENCH_RUNS", "30"))
 
 
 def stats(values):
@@ -58,3 +63,12 @@ def optional(what, fn, *args, **kw):
     except Exception as e:  # noqa: BLE001 -- any failure of a reference only empties its cell
         print("bench: %s not measured: %s" % (what, str(e)[:300]), file=sys.stderr, flush=True)
         return None
+
+
+def tool(build, name):
+    return os.path.join(build, "bin", name)
+
+
+def limit(build, env, *args, timeout=120):
+    """The floor program's JSON answer (bench/atspi_limit)."""
+    return json.loads(run([tool(build, "atspi_limit"), *args], env, timeout)[1])
