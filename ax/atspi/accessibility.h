@@ -1,4 +1,4 @@
-// The accessibility service on Linux: AT-SPI spoken directly over D-Bus (GDBus, not libatspi).
+// The accessibility service on Linux: AT-SPI spoken directly over D-Bus (sd-bus, not libatspi).
 #pragma once
 
 #include <cstdint>
@@ -95,6 +95,10 @@ class AtspiAccessibility : public Accessibility {
   Element childAt(const AppPtr& app, const std::string& path, int32_t index);
   std::vector<Element> children(const AppPtr& app, const std::string& path);
   std::vector<Element> childrenOf(const AppPtr& app, const std::string& path, int32_t count);
+  std::optional<std::string> name(const AtspiElement& e);
+  Element elementFromReference(const AppPtr& from, const std::optional<ObjectRef>& reference);
+
+  // Texts and selections (text.cc).
   std::optional<std::string> text(const AtspiElement& e);
   std::optional<std::string> readText(const AtspiElement& e);
   // Gecko fills a text in only once a client asks for it: the first answers are "" (and a count
@@ -102,9 +106,7 @@ class AtspiAccessibility : public Accessibility {
   // pause of TEXT_WAIT, the first time an element's text is found not ready in this run; then its
   // text is read once more.
   bool waitOnce(const AtspiElement& e);
-  std::optional<std::string> name(const AtspiElement& e);
   std::optional<AttrValue> selectedRange(const AtspiElement& e);
-  Element elementFromReference(const AppPtr& from, const Variant& reference);
 
   // A document whose paragraphs are separate objects, read as one text (document.cc).
   // The document standing for `focused` when it is a paragraph of such a document, else `focused`.
