@@ -4,13 +4,6 @@
 #include "ax/platform.h"
 #include "common/text.h"
 
-namespace {
-
-// A child count beyond this is a broken application, not a window: the walkers never get that far.
-constexpr int32_t MAX_CHILDREN = 100000;
-
-}  // namespace
-
 std::unique_ptr<Accessibility> makePlatformAccessibility() {
   return std::make_unique<AtspiAccessibility>();
 }
@@ -59,53 +52,6 @@ std::optional<uint32_t> AtspiAccessibility::role(const AtspiElement& e) {
   return cache.role;
 }
 
-std::optional<int32_t> AtspiAccessibility::childCount(const AppPtr& app, const std::string& path) {
-  return readInt32(link_.property(app, path, ACCESSIBLE, "ChildCount"));
-}
-
-Element AtspiAccessibility::elementFromReference(const AppPtr& from,
-                                                 const std::optional<ObjectRef>& reference) {
-  if (!reference) return nullptr;
-  // The null object: AT-SPI's way of saying "none".
-  if (reference->path == "/org/a11y/atspi/null") return nullptr;
-  // An object of another application (an embedded plug) is reached through that application.
-  const std::string& name = reference->name;
-  AppPtr app = (name.empty() || from->busName == name) ? from : link_.app(name);
-  if (!app) return nullptr;
-  return std::make_shared<AtspiElement>(app, reference->path);
-}
-
-Element AtspiAccessibility::childAt(const AppPtr& app, const std::string& path, int32_t index) {
-  return elementFromReference(
-      app,
-      readReference(link_.call(app, path, ACCESSIBLE, "GetChildAtIndex", intArgs(index), "(so)")));
-}
-
-std::vector<Element> AtspiAccessibility::children(const AppPtr& app, const std::string& path) {
-  // One index at a time, pipelined: GTK answers GetChildren for a 4000-child box in about 340 ms
-  // with its UI frozen throughout, while single GetChildAtIndex calls let it breathe between them.
-  return childrenOf(app, path, childCount(app, path).value_or(0));
-}
-
-std::vector<Element> AtspiAccessibility::childrenOf(const AppPtr& app, const std::string& path,
-                                                    int32_t count) {
-  std::vector<Element> out;
-  int32_t n = std::min(count, MAX_CHILDREN);
-  if (n <= 0) return out;
-  std::vector<MethodCall> calls;
-  calls.reserve(static_cast<size_t>(n));
-  for (int32_t i = 0; i < n; ++i)
-    calls.push_back({path, ACCESSIBLE, "GetChildAtIndex", intArgs(i), "(so)"});
-  out.reserve(calls.size());
-  for (const CallResult& r : link_.callAhead(app, calls)) {
-    // A child that cannot be read now is left out; once the application stopped answering,
-    // the rest fail at once and the list ends short.
-    if (Element child = elementFromReference(app, readReference(r)))
-      out.push_back(std::move(child));
-  }
-  return out;
-}
-
 std::optional<std::string> AtspiAccessibility::name(const AtspiElement& e) {
   return readString(link_.property(e.app, e.path, ACCESSIBLE, "Name"));
 }
@@ -122,6 +68,9 @@ std::optional<AttrValue> AtspiAccessibility::copyAttribute(const Element& elemen
                                                            std::string_view name) {
   auto* e = dynamic_cast<const AtspiElement*>(element.get());
   if (!e) return std::nullopt;
+  // A lazy child is asked for now, with the next few of its hint (readAhead), else alone.
+  readAhead(*e);
+  if (e->lazy()) resolve(e->app, {e});
   if (e->isSystemWide()) {
     if (name == "AXRole") return AttrValue{std::u16string(u"AXSystemWide")};
     if (name != "AXFocusedApplication" && name != "AXFocusedUIElement") return std::nullopt;
@@ -136,7 +85,6 @@ std::optional<AttrValue> AtspiAccessibility::copyAttribute(const Element& elemen
     return AttrValue{Element(std::make_shared<AtspiElement>(app))};
   }
   if (!e->app) return std::nullopt;
-  readAhead(*e);
   if (name == "AXRole") {
     auto r = role(*e);
     if (!r) return std::nullopt;
@@ -162,9 +110,7 @@ std::optional<AttrValue> AtspiAccessibility::copyAttribute(const Element& elemen
   }
   if (name == "AXChildren" || (name == "AXWindows" && e->isApplication())) {
     AttrValue::List list;
-    auto count = e->cacheIn(link_.step()).childCount;
-    for (Element& child :
-         uncomposed(*e, count ? childrenOf(e->app, e->path, *count) : children(e->app, e->path)))
+    for (Element& child : uncomposed(*e, listedChildren(*e)))
       list.push_back(AttrValue{std::move(child)});
     return AttrValue{std::move(list)};
   }

@@ -19,8 +19,17 @@
 class AtspiElement : public ElementHandle {
  public:
   AtspiElement(AppPtr app, std::string path) : app(std::move(app)), path(std::move(path)) {}
-  AppPtr app;  // null for the system-wide element and for an application that was not found
-  std::string path;
+  // Child `index` of `parentPath`, not asked for yet: it costs nothing until it is read.
+  AtspiElement(AppPtr app, std::string parentPath, int32_t index)
+      : app(std::move(app)), parentPath(std::move(parentPath)), index(index) {}
+  // Both filled in when a lazy child is resolved (resolve()): its reference may name another
+  // application (an embedded plug); one that cannot be resolved loses its application.
+  mutable AppPtr app;  // null for the system-wide element and for an application not found
+  mutable std::string path;
+  std::string parentPath;
+  int32_t index = -1;             // >= 0 for a lazy child
+  mutable bool resolved = false;  // a lazy child has been asked for
+  bool lazy() const { return index >= 0 && !resolved; }
   // Set where this element stands for a document of paragraph objects around its focused
   // paragraph (document.cc): that paragraph, whose selection is placed in the document.
   Element part;
@@ -48,7 +57,7 @@ class AtspiElement : public ElementHandle {
     }
     return cache;
   }
-  bool isSystemWide() const { return path.empty(); }
+  bool isSystemWide() const { return path.empty() && index < 0; }
   bool isApplication() const { return path == ROOT_PATH; }
 };
 
@@ -93,8 +102,11 @@ class AtspiAccessibility : public Accessibility {
   std::optional<StateSet> states(const AppPtr& app, const std::string& path);
   std::optional<int32_t> childCount(const AppPtr& app, const std::string& path);
   Element childAt(const AppPtr& app, const std::string& path, int32_t index);
-  std::vector<Element> children(const AppPtr& app, const std::string& path);
   std::vector<Element> childrenOf(const AppPtr& app, const std::string& path, int32_t count);
+  // What "AXChildren" yields: lazy children, or where there are few, all of them at once.
+  std::vector<Element> listedChildren(const AtspiElement& e);
+  // Asks for the references of those of `elements` that are lazy children of `app`, pipelined.
+  void resolve(const AppPtr& app, const std::vector<const AtspiElement*>& elements);
   std::optional<std::string> name(const AtspiElement& e);
   Element elementFromReference(const AppPtr& from, const std::optional<ObjectRef>& reference);
 

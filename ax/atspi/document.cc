@@ -124,6 +124,10 @@ std::vector<Element> AtspiAccessibility::uncomposed(const AtspiElement& e,
   if (!r || !isDocumentRole(*r) || !roleBearsText(*r)) return children;
   text(e);  // a walk may ask for the children first: what the value holds is known only then
   const std::vector<std::string>& composed = e.cacheIn(link_.step()).composed;
+  if (composed.empty()) return children;
+  std::vector<const AtspiElement*> lazy;
+  for (const Element& child : children) lazy.push_back(&atspi(child));
+  resolve(e.app, lazy);
   std::erase_if(children, [&](const Element& child) {
     return std::find(composed.begin(), composed.end(), atspi(child).path) != composed.end();
   });

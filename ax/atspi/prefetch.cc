@@ -43,13 +43,14 @@ void AtspiAccessibility::readAhead(const AtspiElement& e) {
 
 void AtspiAccessibility::fetchBatch(const Lookahead::Batch& batch) {
   const int64_t step = link_.step();
-  // One application per batch: an element of another one (an embedded plug) is read plainly.
-  auto* first = static_cast<const AtspiElement*>(batch.elements.front().get());
+  // Lazy children are asked for first, together. One application per batch: an element of
+  // another one (an embedded plug) is read plainly.
+  const AppPtr app = static_cast<const AtspiElement*>(batch.elements.front().get())->app;
   std::vector<const AtspiElement*> elements;
-  for (const Element& element : batch.elements) {
-    auto* e = static_cast<const AtspiElement*>(element.get());
-    if (e->app == first->app) elements.push_back(e);
-  }
+  for (const Element& element : batch.elements)
+    elements.push_back(static_cast<const AtspiElement*>(element.get()));
+  resolve(app, elements);
+  std::erase_if(elements, [&](const AtspiElement* e) { return !app || e->app != app; });
 
   // Roles and child counts first, together; what a failed read leaves unset is read plainly later.
   std::vector<MethodCall> calls;
@@ -65,7 +66,7 @@ void AtspiAccessibility::fetchBatch(const Lookahead::Batch& batch) {
       asked.emplace_back(e, FETCH_CHILD_COUNT);
     }
   }
-  std::vector<CallResult> got = link_.callAhead(first->app, calls);
+  std::vector<CallResult> got = link_.callAhead(app, calls);
   for (size_t i = 0; i < got.size(); ++i) {
     if (!got[i].ok()) continue;
     AtspiElement::Cache& cache = asked[i].first->cacheIn(step);
@@ -90,7 +91,7 @@ void AtspiAccessibility::fetchBatch(const Lookahead::Batch& batch) {
       asked.emplace_back(e, FETCH_TEXT);
     }
   }
-  got = link_.callAhead(first->app, calls);
+  got = link_.callAhead(app, calls);
   for (size_t i = 0; i < got.size(); ++i) {
     if (!got[i].ok()) continue;
     AtspiElement::Cache& cache = asked[i].first->cacheIn(step);
@@ -112,7 +113,7 @@ void AtspiAccessibility::fetchBatch(const Lookahead::Batch& batch) {
     calls.push_back({e->path, TEXT, "GetText", intArgs(0, *cache.characterCount), "s"});
     texts.push_back(e);
   }
-  got = link_.callAhead(first->app, calls);
+  got = link_.callAhead(app, calls);
   for (size_t i = 0; i < got.size(); ++i) {
     auto s = readString(got[i]);
     // Counted but "": not ready yet, left to the plain read, which waits for it.
