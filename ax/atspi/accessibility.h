@@ -1,4 +1,4 @@
-// The accessibility service on Linux: AT-SPI spoken directly over D-Bus (GDBus, not libatspi).
+// The accessibility service on Linux: AT-SPI spoken directly over D-Bus (sd-bus, not libatspi).
 #pragma once
 
 #include <cstdint>
@@ -19,8 +19,17 @@
 class AtspiElement : public ElementHandle {
  public:
   AtspiElement(AppPtr app, std::string path) : app(std::move(app)), path(std::move(path)) {}
-  AppPtr app;  // null for the system-wide element and for an application that was not found
-  std::string path;
+  // Child `index` of `parentPath`, not asked for yet: it costs nothing until it is read.
+  AtspiElement(AppPtr app, std::string parentPath, int32_t index)
+      : app(std::move(app)), parentPath(std::move(parentPath)), index(index) {}
+  // Both filled in when a lazy child is resolved (resolve()): its reference may name another
+  // application (an embedded plug); one that cannot be resolved loses its application.
+  mutable AppPtr app;  // null for the system-wide element and for an application not found
+  mutable std::string path;
+  std::string parentPath;
+  int32_t index = -1;             // >= 0 for a lazy child
+  mutable bool resolved = false;  // a lazy child has been asked for
+  bool lazy() const { return index >= 0 && !resolved; }
   // Set where this element stands for a document of paragraph objects around its focused
   // paragraph (document.cc): that paragraph, whose selection is placed in the document.
   Element part;
@@ -48,7 +57,7 @@ class AtspiElement : public ElementHandle {
     }
     return cache;
   }
-  bool isSystemWide() const { return path.empty(); }
+  bool isSystemWide() const { return path.empty() && index < 0; }
   bool isApplication() const { return path == ROOT_PATH; }
 };
 
@@ -93,8 +102,15 @@ class AtspiAccessibility : public Accessibility {
   std::optional<StateSet> states(const AppPtr& app, const std::string& path);
   std::optional<int32_t> childCount(const AppPtr& app, const std::string& path);
   Element childAt(const AppPtr& app, const std::string& path, int32_t index);
-  std::vector<Element> children(const AppPtr& app, const std::string& path);
   std::vector<Element> childrenOf(const AppPtr& app, const std::string& path, int32_t count);
+  // What "AXChildren" yields: lazy children, or where there are few, all of them at once.
+  std::vector<Element> listedChildren(const AtspiElement& e);
+  // Asks for the references of those of `elements` that are lazy children of `app`, pipelined.
+  void resolve(const AppPtr& app, const std::vector<const AtspiElement*>& elements);
+  std::optional<std::string> name(const AtspiElement& e);
+  Element elementFromReference(const AppPtr& from, const std::optional<ObjectRef>& reference);
+
+  // Texts and selections (text.cc).
   std::optional<std::string> text(const AtspiElement& e);
   std::optional<std::string> readText(const AtspiElement& e);
   // Gecko fills a text in only once a client asks for it: the first answers are "" (and a count
@@ -102,9 +118,7 @@ class AtspiAccessibility : public Accessibility {
   // pause of TEXT_WAIT, the first time an element's text is found not ready in this run; then its
   // text is read once more.
   bool waitOnce(const AtspiElement& e);
-  std::optional<std::string> name(const AtspiElement& e);
   std::optional<AttrValue> selectedRange(const AtspiElement& e);
-  Element elementFromReference(const AppPtr& from, const Variant& reference);
 
   // A document whose paragraphs are separate objects, read as one text (document.cc).
   // The document standing for `focused` when it is a paragraph of such a document, else `focused`.

@@ -1,175 +1,201 @@
-// D-Bus calls and connections bounded in time, over GDBus.
+// D-Bus calls and connections bounded in time, over sd-bus.
 #include "ax/atspi/dbus.h"
 
 #include <algorithm>
-#include <utility>
+#include <cerrno>
+#include <chrono>
 
 namespace {
 
-// Shared between the caller and the GIO callback: whichever lets go last frees it, so a callback
-// that arrives after the caller gave up touches live memory.
-struct PendingConnect {
-  GDBusConnection* connection = nullptr;
-  bool done = false;
-  ~PendingConnect() {
-    if (connection) g_object_unref(connection);
-  }
-};
+using Clock = std::chrono::steady_clock;
 
-void onConnected(GObject*, GAsyncResult* result, gpointer data) {
-  auto* holder = static_cast<std::shared_ptr<PendingConnect>*>(data);
-  (*holder)->connection = g_dbus_connection_new_for_address_finish(result, nullptr);
-  (*holder)->done = true;
-  delete holder;
+uint64_t usec(int64_t ms) {
+  return static_cast<uint64_t>(std::max<int64_t>(ms, 0)) * 1000;
 }
 
-gboolean onDeadline(gpointer data) {
-  *static_cast<bool*>(data) = true;
-  return G_SOURCE_REMOVE;
+int64_t msUntil(Clock::time_point deadline) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
 }
 
-CallError classify(const GError* error) {
-  if (error && g_error_matches(error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT)) return CallError::TimedOut;
-  // Older GLib reports a reply timeout as a D-Bus NoReply error.
-  if (error && g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_NO_REPLY))
-    return CallError::TimedOut;
+// sd-bus reports its own reply timeout as ETIMEDOUT; the bus daemon's as a NoReply error.
+CallError classify(int errnoValue, const sd_bus_error* error) {
+  if (errnoValue == ETIMEDOUT) return CallError::TimedOut;
+  if (error && sd_bus_error_has_name(error, SD_BUS_ERROR_NO_REPLY)) return CallError::TimedOut;
   return CallError::Failed;
+}
+
+Message newCall(const Destination& to, const char* path, const char* interface, const char* method,
+                const Args& args) {
+  sd_bus_message* raw = nullptr;
+  // Invalid names and paths (from a hostile reply) are refused here, as failed calls.
+  if (sd_bus_message_new_method_call(to.connection, &raw,
+                                     to.busName.empty() ? nullptr : to.busName.c_str(), path,
+                                     interface, method) < 0)
+    return {};
+  Message m(raw);
+  if (args && args(raw) < 0) return {};
+  // A name nobody owns is not started on our behalf.
+  if (sd_bus_message_set_auto_start(raw, 0) < 0) return {};
+  return m;
+}
+
+// A reply of the wrong shape is a failed call, as if the method did not exist.
+CallResult checked(Message reply, const char* replyType, bool boxed) {
+  if (!reply || (replyType && sd_bus_message_has_signature(reply.get(), replyType) <= 0))
+    return {Message(), CallError::Failed};
+  return {std::move(reply), CallError::None, boxed};
 }
 
 }  // namespace
 
+Args intArgs(int32_t a) {
+  return [a](sd_bus_message* m) { return sd_bus_message_append(m, "i", a); };
+}
+Args intArgs(int32_t a, int32_t b) {
+  return [a, b](sd_bus_message* m) { return sd_bus_message_append(m, "ii", a, b); };
+}
+Args stringArgs(std::string a) {
+  return [a = std::move(a)](sd_bus_message* m) { return sd_bus_message_append(m, "s", a.c_str()); };
+}
+Args stringArgs(std::string a, std::string b) {
+  return [a = std::move(a), b = std::move(b)](sd_bus_message* m) {
+    return sd_bus_message_append(m, "ss", a.c_str(), b.c_str());
+  };
+}
+
+MethodCall propertyCall(std::string path, const char* interface, const char* property) {
+  return {std::move(path),
+          "org.freedesktop.DBus.Properties",
+          "Get",
+          stringArgs(interface, property),
+          "v",
+          true};
+}
+
 CallResult callMethod(const Destination& to, const char* path, const char* interface,
-                      const char* method, GVariant* args, const char* replyType, int timeoutMs) {
-  Variant ownedArgs(args);  // consumes a floating argument even when the call is not made
-  if (!to.connection || timeoutMs <= 0 || !g_variant_is_object_path(path))
-    return {Variant(), timeoutMs <= 0 ? CallError::TimedOut : CallError::Failed};
-  GError* raw = nullptr;
-  GVariant* reply = g_dbus_connection_call_sync(
-      to.connection, to.busName.empty() ? nullptr : to.busName.c_str(), path, interface, method,
-      ownedArgs.get(), replyType ? G_VARIANT_TYPE(replyType) : nullptr,
-      G_DBUS_CALL_FLAGS_NO_AUTO_START, timeoutMs, nullptr, &raw);
-  ErrorPtr error(raw);
-  if (!reply) return {Variant(), classify(error.get())};
-  return {Variant(reply), CallError::None};
+                      const char* method, const Args& args, const char* replyType, int timeoutMs) {
+  if (!to.connection || timeoutMs <= 0)
+    return {Message(), timeoutMs <= 0 ? CallError::TimedOut : CallError::Failed};
+  Message call = newCall(to, path, interface, method, args);
+  if (!call) return {Message(), CallError::Failed};
+  sd_bus_error error = SD_BUS_ERROR_NULL;
+  sd_bus_message* reply = nullptr;
+  int r = sd_bus_call(to.connection, call.get(), usec(timeoutMs), &error, &reply);
+  CallError failure = r < 0 ? classify(-r, &error) : CallError::None;
+  sd_bus_error_free(&error);
+  if (failure != CallError::None) return {Message(reply), failure};
+  return checked(Message(reply), replyType, false);
 }
 
 CallResult getProperty(const Destination& to, const char* path, const char* interface,
                        const char* property, int timeoutMs) {
   CallResult r = callMethod(to, path, "org.freedesktop.DBus.Properties", "Get",
-                            g_variant_new("(ss)", interface, property), "(v)", timeoutMs);
-  if (!r.ok()) return r;
-  Variant boxed = r.reply.child(0);
-  return {Variant(g_variant_get_variant(boxed.get())), CallError::None};
+                            stringArgs(interface, property), "v", timeoutMs);
+  r.boxed = r.ok();
+  return r;
 }
 
 Connection connectWithTimeout(const std::string& address, bool messageBus, int timeoutMs) {
   if (address.empty() || timeoutMs <= 0) return nullptr;
-  GMainContext* context = g_main_context_new();
-  g_main_context_push_thread_default(context);
-  auto pending = std::make_shared<PendingConnect>();
-  GCancellable* cancellable = g_cancellable_new();
-  int flags = G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT;
-  if (messageBus) flags |= G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION;
-  g_dbus_connection_new_for_address(address.c_str(), static_cast<GDBusConnectionFlags>(flags),
-                                    nullptr, cancellable, onConnected,
-                                    new std::shared_ptr<PendingConnect>(pending));
-  bool expired = false;
-  GSource* timer = g_timeout_source_new(static_cast<guint>(timeoutMs));
-  g_source_set_callback(timer, onDeadline, &expired, nullptr);
-  g_source_attach(timer, context);
-  while (!pending->done && !expired) g_main_context_iteration(context, TRUE);
-  g_source_destroy(timer);
-  g_source_unref(timer);
-  if (!pending->done) {
-    // Cancelling makes GIO give up the handshake; a short grace lets its callback run here, so
-    // nothing of this attempt is left behind. Should it not come, the holder keeps it safe.
-    g_cancellable_cancel(cancellable);
-    bool grace = false;
-    GSource* graceTimer = g_timeout_source_new(50);
-    g_source_set_callback(graceTimer, onDeadline, &grace, nullptr);
-    g_source_attach(graceTimer, context);
-    while (!pending->done && !grace) g_main_context_iteration(context, TRUE);
-    g_source_destroy(graceTimer);
-    g_source_unref(graceTimer);
+  auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  sd_bus* raw = nullptr;
+  if (sd_bus_new(&raw) < 0) return nullptr;
+  // Closed without a flush: flushing waits for a peer that may never read.
+  Connection bus(raw, [](sd_bus* b) { sd_bus_close_unref(b); });
+  if (sd_bus_set_address(raw, address.c_str()) < 0 || sd_bus_set_bus_client(raw, messageBus) < 0 ||
+      sd_bus_start(raw) < 0)
+    return nullptr;
+  while (true) {
+    int ready = sd_bus_is_ready(raw);
+    if (ready > 0) return bus;
+    if (ready < 0) return nullptr;
+    int r = sd_bus_process(raw, nullptr);
+    if (r < 0) return nullptr;
+    if (r > 0) continue;
+    int64_t left = msUntil(deadline);
+    if (left <= 0 || sd_bus_wait(raw, usec(left)) < 0) return nullptr;
   }
-  g_object_unref(cancellable);
-  g_main_context_pop_thread_default(context);
-  g_main_context_unref(context);
-  if (!pending->connection) return nullptr;
-  // The connection must not end the process when the other side goes away.
-  g_dbus_connection_set_exit_on_close(pending->connection, FALSE);
-  return adoptConnection(std::exchange(pending->connection, nullptr));
+}
+
+bool isOpen(const Connection& c) {
+  return c && sd_bus_is_open(c.get()) > 0;
+}
+
+void drain(const Connection& c) {
+  if (!c) return;
+  while (sd_bus_process(c.get(), nullptr) > 0) {
+  }
 }
 
 namespace {
 
 struct Batch {
   std::vector<CallResult> results;
-  size_t pending = 0;
+  std::vector<bool> answered;
+  const std::vector<MethodCall>* calls = nullptr;
+  size_t inFlight = 0;
 };
 
-struct Slot {
-  std::shared_ptr<Batch> batch;
+struct Entry {
+  Batch* batch;
   size_t index;
 };
 
-void onReply(GObject* source, GAsyncResult* result, gpointer data) {
-  auto* slot = static_cast<Slot*>(data);
-  GError* raw = nullptr;
-  GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &raw);
-  ErrorPtr error(raw);
-  CallResult& out = slot->batch->results[slot->index];
-  out = reply ? CallResult{Variant(reply), CallError::None}
-              : CallResult{Variant(), classify(error.get())};
-  --slot->batch->pending;
-  delete slot;
+int onReply(sd_bus_message* m, void* userdata, sd_bus_error*) {
+  auto* entry = static_cast<Entry*>(userdata);
+  Batch& batch = *entry->batch;
+  const MethodCall& call = (*batch.calls)[entry->index];
+  CallResult& out = batch.results[entry->index];
+  if (sd_bus_message_is_method_error(m, nullptr)) {
+    out = {Message(), classify(sd_bus_message_get_errno(m), sd_bus_message_get_error(m))};
+  } else {
+    out = checked(Message(sd_bus_message_ref(m)), call.replyType, call.property);
+  }
+  batch.answered[entry->index] = true;
+  --batch.inFlight;
+  return 0;
 }
 
 }  // namespace
 
 std::vector<CallResult> callMany(const Destination& to, const std::vector<MethodCall>& calls,
                                  int timeoutMs, size_t window) {
-  std::vector<Variant> owned;
-  owned.reserve(calls.size());
-  for (const MethodCall& c : calls) owned.emplace_back(c.args);
-  auto batch = std::make_shared<Batch>();
-  batch->results.assign(calls.size(), CallResult{Variant(), CallError::TimedOut});
-  if (!to.connection || timeoutMs <= 0 || calls.empty()) return batch->results;
-  GMainContext* context = g_main_context_new();
-  g_main_context_push_thread_default(context);
-  GCancellable* cancellable = g_cancellable_new();
-  bool expired = false;
-  GSource* timer = g_timeout_source_new(static_cast<guint>(timeoutMs));
-  g_source_set_callback(timer, onDeadline, &expired, nullptr);
-  g_source_attach(timer, context);
+  Batch batch;
+  batch.results.assign(calls.size(), CallResult{Message(), CallError::TimedOut});
+  batch.answered.assign(calls.size(), false);
+  batch.calls = &calls;
+  if (!to.connection || timeoutMs <= 0 || calls.empty()) return batch.results;
+  auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  std::vector<Entry> entries(calls.size());
+  // Owned here: unreferencing a slot whose reply has not come cancels its callback, so none
+  // can run after this function returns.
+  std::vector<sd_bus_slot*> slots(calls.size(), nullptr);
+  bool broken = false;
   size_t next = 0;
-  while (!expired && (next < calls.size() || batch->pending > 0)) {
-    while (next < calls.size() && batch->pending < std::max<size_t>(window, 1)) {
+  while (!broken && (next < calls.size() || batch.inFlight > 0)) {
+    while (next < calls.size() && batch.inFlight < std::max<size_t>(window, 1)) {
       const MethodCall& c = calls[next];
-      if (!g_variant_is_object_path(c.path.c_str())) {
-        batch->results[next++].error = CallError::Failed;
-        continue;
+      entries[next] = {&batch, next};
+      Message m = newCall(to, c.path.c_str(), c.interface, c.method, c.args);
+      if (!m || sd_bus_call_async(to.connection, &slots[next], m.get(), onReply, &entries[next],
+                                  usec(std::max<int64_t>(1, msUntil(deadline)))) < 0) {
+        batch.results[next].error = CallError::Failed;
+        batch.answered[next] = true;
+      } else {
+        ++batch.inFlight;
       }
-      ++batch->pending;
-      g_dbus_connection_call(to.connection, to.busName.empty() ? nullptr : to.busName.c_str(),
-                             c.path.c_str(), c.interface, c.method, owned[next].get(),
-                             c.replyType ? G_VARIANT_TYPE(c.replyType) : nullptr,
-                             G_DBUS_CALL_FLAGS_NO_AUTO_START, timeoutMs, cancellable, onReply,
-                             new Slot{batch, next});
       ++next;
     }
-    if (batch->pending > 0) g_main_context_iteration(context, TRUE);
+    if (batch.inFlight == 0) continue;
+    int r = sd_bus_process(to.connection, nullptr);
+    if (r > 0) continue;
+    int64_t left = msUntil(deadline);
+    if (left <= 0) break;
+    broken = r < 0 || sd_bus_wait(to.connection, usec(left)) < 0;
   }
-  // Calls still out are cancelled; their callbacks run here and mark nothing, the slots having
-  // been filled with a timeout already.
-  g_cancellable_cancel(cancellable);
-  while (batch->pending > 0) g_main_context_iteration(context, TRUE);
-  for (size_t i = 0; i < batch->results.size() && expired; ++i)
-    if (!batch->results[i].ok()) batch->results[i].error = CallError::TimedOut;
-  g_source_destroy(timer);
-  g_source_unref(timer);
-  g_object_unref(cancellable);
-  g_main_context_pop_thread_default(context);
-  g_main_context_unref(context);
-  return batch->results;
+  for (sd_bus_slot* slot : slots) sd_bus_slot_unref(slot);
+  // A connection that broke fails what it left unanswered; a deadline leaves it timed out.
+  for (size_t i = 0; i < calls.size() && broken; ++i)
+    if (!batch.answered[i]) batch.results[i].error = CallError::Failed;
+  return batch.results;
 }

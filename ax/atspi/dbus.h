@@ -1,90 +1,64 @@
-// Owning handles for GLib/GIO objects and D-Bus calls that always end within a timeout.
+// Owning handles for sd-bus connections and messages, and D-Bus calls that always end in time.
 #pragma once
 
-#include <gio/gio.h>
+#include <systemd/sd-bus.h>
 
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
-// A GVariant reference, taken over on adoption: a floating one is sunk, a full one is kept as it
-// is (sinking a full reference would add a second one, and every reply would leak).
-class Variant {
- public:
-  Variant() = default;
-  explicit Variant(GVariant* v) : v_(v ? g_variant_take_ref(v) : nullptr) {}
-  Variant(const Variant& o) : v_(o.v_ ? g_variant_ref(o.v_) : nullptr) {}
-  Variant(Variant&& o) noexcept : v_(o.v_) { o.v_ = nullptr; }
-  Variant& operator=(Variant o) noexcept {
-    std::swap(v_, o.v_);
-    return *this;
-  }
-  ~Variant() {
-    if (v_) g_variant_unref(v_);
-  }
-  GVariant* get() const { return v_; }
-  explicit operator bool() const { return v_ != nullptr; }
-  // The index-th child of a tuple (also owned).
-  Variant child(gsize index) const { return Variant(g_variant_get_child_value(v_, index)); }
+#include "ax/atspi/reply.h"
 
- private:
-  GVariant* v_ = nullptr;
-};
-
-struct GErrorFree {
-  void operator()(GError* e) const { g_error_free(e); }
-};
-using ErrorPtr = std::unique_ptr<GError, GErrorFree>;
-
-struct GObjectUnref {
-  void operator()(gpointer o) const { g_object_unref(o); }
-};
 // Shared because element handles of one application share its connection.
-using Connection = std::shared_ptr<GDBusConnection>;
-inline Connection adoptConnection(GDBusConnection* c) {
-  return Connection(c, [](GDBusConnection* p) {
-    if (p) g_object_unref(p);
-  });
-}
+using Connection = std::shared_ptr<sd_bus>;
 
 // What a call needs to know about its destination. `busName` is empty on a peer-to-peer
 // connection (an application's own socket), which has no message bus to route by name.
 struct Destination {
-  GDBusConnection* connection = nullptr;
+  sd_bus* connection = nullptr;
   std::string busName;
 };
 
-enum class CallError { None, TimedOut, Failed };
+// Appends a call's arguments to its message; kept as a function so that a call that timed out
+// can be built again. Null: no arguments. Returns a negative errno on failure.
+using Args = std::function<int(sd_bus_message*)>;
+Args intArgs(int32_t a);
+Args intArgs(int32_t a, int32_t b);
+Args stringArgs(std::string a);
+Args stringArgs(std::string a, std::string b);
 
-struct CallResult {
-  Variant reply;  // a tuple; empty on failure
-  CallError error = CallError::None;
-  bool ok() const { return error == CallError::None; }
-};
-
-// One method call that returns within `timeoutMs` whatever the other side does. `args` may be
-// floating (it is consumed) or null; `replyType` checks the reply's shape ("(s)", "(a(so))").
+// One method call that returns within `timeoutMs` whatever the other side does. `replyType` is
+// the reply's whole signature ("s", "a(so)"); a reply of another shape is a failure.
 CallResult callMethod(const Destination& to, const char* path, const char* interface,
-                      const char* method, GVariant* args, const char* replyType, int timeoutMs);
+                      const char* method, const Args& args, const char* replyType, int timeoutMs);
 
-// org.freedesktop.DBus.Properties.Get, unwrapped from its variant box.
+// org.freedesktop.DBus.Properties.Get; the result is boxed.
 CallResult getProperty(const Destination& to, const char* path, const char* interface,
                        const char* property, int timeoutMs);
 
-// Connects and authenticates (and says Hello when `messageBus`) within `timeoutMs`. A socket that
-// accepts but never answers would block GLib's synchronous constructor for ever, so this runs the
-// asynchronous one on a private main context and cancels it at the deadline.
+// Connects and authenticates (and says Hello when `messageBus`) within `timeoutMs`. sd-bus's own
+// first call would wait for the handshake up to its 90 s authentication timeout, so a socket that
+// accepts but never answers is driven here against the deadline instead.
 Connection connectWithTimeout(const std::string& address, bool messageBus, int timeoutMs);
+bool isOpen(const Connection& c);
+// Discards whatever arrived that no call waits for (signals of events registered for), so that
+// messages nobody reads do not pile up in a long-lived process.
+void drain(const Connection& c);
 
-// One call of a pipelined batch; `args` may be floating (it is consumed) or null.
+// One call of a pipelined batch.
 struct MethodCall {
   std::string path;
   const char* interface = nullptr;
   const char* method = nullptr;
-  GVariant* args = nullptr;
+  Args args;
   const char* replyType = nullptr;
+  bool property = false;  // a Properties.Get, whose result is boxed
 };
+MethodCall propertyCall(std::string path, const char* interface, const char* property);
 
 // Any calls to one destination, pipelined: up to `window` are in flight at once, so a batch costs
 // about one round trip per `window` calls instead of one per call. Results come in the order of

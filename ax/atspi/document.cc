@@ -41,7 +41,7 @@ Element AtspiAccessibility::documentAround(Element focused) {
   if (!r || !isParagraphRole(*r)) return focused;
   CallResult parent = link_.property(p.app, p.path, ACCESSIBLE, "Parent");
   if (!parent.ok()) return focused;
-  Element doc = elementFromReference(p.app, parent.reply);
+  Element doc = elementFromReference(p.app, readReference(parent));
   if (!doc || atspi(doc).app != p.app) return focused;
   // The search that found the focus has opened the document and read its role.
   auto known = memo().roles.find({p.app, atspi(doc).path});
@@ -89,10 +89,9 @@ std::optional<std::string> AtspiAccessibility::documentText(const AtspiElement& 
     for (int32_t i = 0; i < count && i < MAX_PARTS && held < DOCUMENT_UNITS; ++i)
       held += add(nth(i), false);
   } else {
-    CallResult at =
-        link_.call(e.app, atspi(e.part).path, ACCESSIBLE, "GetIndexInParent", nullptr, "(i)");
-    int32_t index = -1;
-    if (at.ok()) g_variant_get(at.reply.get(), "(i)", &index);
+    int32_t index = readInt32(link_.call(e.app, atspi(e.part).path, ACCESSIBLE, "GetIndexInParent",
+                                         nullptr, "i"))
+                        .value_or(-1);
     if (index < 0 || index >= count || add(e.part, false) == 0) return std::nullopt;
     int64_t before = 0;
     int64_t after = 0;
@@ -125,6 +124,10 @@ std::vector<Element> AtspiAccessibility::uncomposed(const AtspiElement& e,
   if (!r || !isDocumentRole(*r) || !roleBearsText(*r)) return children;
   text(e);  // a walk may ask for the children first: what the value holds is known only then
   const std::vector<std::string>& composed = e.cacheIn(link_.step()).composed;
+  if (composed.empty()) return children;
+  std::vector<const AtspiElement*> lazy;
+  for (const Element& child : children) lazy.push_back(&atspi(child));
+  resolve(e.app, lazy);
   std::erase_if(children, [&](const Element& child) {
     return std::find(composed.begin(), composed.end(), atspi(child).path) != composed.end();
   });

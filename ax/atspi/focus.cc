@@ -29,11 +29,8 @@ bool mayHoldFocus(StateSet s) {
 
 // GTK 3 keeps the items of every closed menu in the tree, visible though not showing: 300 of a
 // text editor's 321 elements. A menu is open while it is selected or expanded.
-bool isClosedMenu(const CallResult& role, StateSet s) {
-  if (!role.ok() || !g_variant_is_of_type(role.reply.get(), G_VARIANT_TYPE("(u)"))) return false;
-  uint32_t r = 0;
-  g_variant_get(role.reply.get(), "(u)", &r);
-  return r == atspi_role::MENU && !hasState(s, atspi_state::EXPANDED) &&
+bool isClosedMenu(std::optional<uint32_t> role, StateSet s) {
+  return role == atspi_role::MENU && !hasState(s, atspi_state::EXPANDED) &&
          !hasState(s, atspi_state::SELECTED);
 }
 
@@ -54,8 +51,7 @@ std::vector<CallResult> askEach(AtspiLink& link, const AppPtr& app,
   calls.reserve(elements.size());
   for (const Container& e : elements) {
     if (isProperty) {
-      calls.push_back(
-          {e.path, PROPERTIES, "Get", g_variant_new("(ss)", ACCESSIBLE, method), replyType});
+      calls.push_back(propertyCall(e.path, ACCESSIBLE, method));
     } else {
       calls.push_back({e.path, ACCESSIBLE, method, nullptr, replyType});
     }
@@ -63,65 +59,32 @@ std::vector<CallResult> askEach(AtspiLink& link, const AppPtr& app,
   return link.callAhead(app, calls);
 }
 
-std::optional<StateSet> stateSetOf(const CallResult& reply) {
-  if (!reply.ok() || !g_variant_is_of_type(reply.reply.get(), G_VARIANT_TYPE("(au)")))
-    return std::nullopt;
-  gsize n = 0;
-  Variant words = reply.reply.child(0);
-  const auto* w = static_cast<const uint32_t*>(g_variant_get_fixed_array(words.get(), &n, 4));
-  return n == 0 ? 0 : StateSet{w[0]} | (n > 1 ? StateSet{w[1]} << 32 : 0);
-}
-
-std::optional<int32_t> childCountOf(const CallResult& reply) {
-  if (!reply.ok() || !g_variant_is_of_type(reply.reply.get(), G_VARIANT_TYPE("(v)")))
-    return std::nullopt;
-  Variant boxed = reply.reply.child(0);
-  Variant value(g_variant_get_variant(boxed.get()));
-  if (!g_variant_is_of_type(value.get(), G_VARIANT_TYPE_INT32)) return std::nullopt;
-  return g_variant_get_int32(value.get());
-}
-
-GVariant* focusedRule() {
-  GVariantBuilder states;
-  g_variant_builder_init(&states, G_VARIANT_TYPE("ai"));
-  g_variant_builder_add(&states, "i", static_cast<int32_t>(1U << atspi_state::FOCUSED));
-  g_variant_builder_add(&states, "i", 0);
-  GVariantBuilder attributes;
-  g_variant_builder_init(&attributes, G_VARIANT_TYPE("a{ss}"));
-  GVariantBuilder roles;
-  g_variant_builder_init(&roles, G_VARIANT_TYPE("ai"));
-  GVariantBuilder interfaces;
-  g_variant_builder_init(&interfaces, G_VARIANT_TYPE("as"));
-  return g_variant_new("((aiia{ss}iaiiasib)uib)", &states, MATCH_ALL, &attributes, MATCH_ALL,
-                       &roles, MATCH_ALL, &interfaces, MATCH_ALL, FALSE, SORT_CANONICAL, 1, TRUE);
+// AtspiCollectionMatchRule: FOCUSED among the states, nothing asked of attributes, roles and
+// interfaces; then canonical order, one match, and the search goes into the subtree.
+int appendFocusedRule(sd_bus_message* m) {
+  return sd_bus_message_append(m, "(aiia{ss}iaiiasib)uib", 2,
+                               static_cast<int32_t>(1U << atspi_state::FOCUSED), 0, MATCH_ALL, 0,
+                               MATCH_ALL, 0, MATCH_ALL, 0, MATCH_ALL, 0, SORT_CANONICAL, 1, 1);
 }
 
 }  // namespace
 
 std::vector<AppPtr> AtspiAccessibility::applications() {
   std::vector<AppPtr> apps;
-  CallResult r =
-      link_.call(link_.registry(), ROOT_PATH, ACCESSIBLE, "GetChildren", nullptr, "(a(so))");
-  if (!r.ok()) return apps;
-  Variant list = r.reply.child(0);
-  GVariantIter iter;
-  g_variant_iter_init(&iter, list.get());
-  const char* name = nullptr;
-  const char* path = nullptr;
-  while (g_variant_iter_next(&iter, "(&s&o)", &name, &path)) {
-    if (AppPtr app = link_.app(name)) apps.push_back(std::move(app));
+  auto list = readReferences(
+      link_.call(link_.registry(), ROOT_PATH, ACCESSIBLE, "GetChildren", nullptr, "a(so)"));
+  for (const ObjectRef& ref : list.value_or(std::vector<ObjectRef>())) {
+    if (AppPtr app = link_.app(ref.name)) apps.push_back(std::move(app));
   }
   return apps;
 }
 
 std::optional<int32_t> AtspiAccessibility::pidOf(const std::string& busName) {
-  CallResult r =
-      link_.call(link_.busDaemon(), "/org/freedesktop/DBus", "org.freedesktop.DBus",
-                 "GetConnectionUnixProcessID", g_variant_new("(s)", busName.c_str()), "(u)");
-  if (!r.ok()) return std::nullopt;
-  uint32_t pid = 0;
-  g_variant_get(r.reply.get(), "(u)", &pid);
-  return static_cast<int32_t>(pid);
+  auto pid =
+      readUint32(link_.call(link_.busDaemon(), "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                            "GetConnectionUnixProcessID", stringArgs(busName), "u"));
+  if (!pid) return std::nullopt;
+  return static_cast<int32_t>(*pid);
 }
 
 std::optional<std::string> AtspiAccessibility::activeWindow(const AppPtr& app) {
@@ -201,10 +164,10 @@ Element AtspiAccessibility::searchFocused(const AppPtr& app, const std::string& 
     }
     if (std::cmp_equal(read.size(), here.children)) memo().children[{app, here.path}] = read;
     visited += static_cast<int>(kids.size());
-    std::vector<CallResult> got = askEach(link_, app, kids, "GetState", "(au)");
+    std::vector<CallResult> got = askEach(link_, app, kids, "GetState", "au");
     std::vector<Container> open;
     for (size_t i = 0; i < kids.size(); ++i) {
-      auto s = stateSetOf(got[i]);
+      auto s = readStateWords(got[i]);
       if (!s || !mayHoldFocus(*s)) continue;
       if (hasState(*s, atspi_state::FOCUSED)) {
         auto found = std::make_shared<AtspiElement>(app, kids[i].path);
@@ -213,17 +176,17 @@ Element AtspiAccessibility::searchFocused(const AppPtr& app, const std::string& 
       }
       open.push_back({std::move(kids[i].path), *s, 0});
     }
-    got = askEach(link_, app, open, "ChildCount", "(v)");
+    got = askEach(link_, app, open, "ChildCount", "v");
     std::vector<Container> parents;
     for (size_t i = 0; i < open.size(); ++i) {
-      open[i].children = childCountOf(got[i]).value_or(0);
+      open[i].children = readInt32(got[i]).value_or(0);
       if (open[i].children > 0) parents.push_back(std::move(open[i]));
     }
-    got = askEach(link_, app, parents, "GetRole", "(u)");
+    got = askEach(link_, app, parents, "GetRole", "u");
     for (size_t i = parents.size(); i-- > 0;) {
-      if (got[i].ok() && g_variant_is_of_type(got[i].reply.get(), G_VARIANT_TYPE("(u)")))
-        g_variant_get(got[i].reply.get(), "(u)", &memo().roles[{app, parents[i].path}]);
-      if (!isClosedMenu(got[i], parents[i].states)) stack.push_back(std::move(parents[i]));
+      auto role = readUint32(got[i]);
+      if (role) memo().roles[{app, parents[i].path}] = *role;
+      if (!isClosedMenu(role, parents[i].states)) stack.push_back(std::move(parents[i]));
     }
   }
   // What the local search did not reach is left to the application's own search.
@@ -242,12 +205,10 @@ Element AtspiAccessibility::focusedIn(const AppPtr& app, const std::string& wind
   if (Element found = searchFocused(app, windowPath, visited, &remaining)) return found;
   for (const std::string& subtree : remaining) {
     CallResult r = link_.call(app, subtree, "org.a11y.atspi.Collection", "GetMatches",
-                              focusedRule(), "(a(so))", SEARCH_TIMEOUT_MS);
+                              appendFocusedRule, "a(so)", SEARCH_TIMEOUT_MS);
     if (r.error == CallError::TimedOut) return nullptr;
-    if (r.ok()) {
-      Variant matches = r.reply.child(0);
-      if (g_variant_n_children(matches.get()) > 0)
-        return elementFromReference(app, matches.child(0));
+    if (auto matches = readReferences(r)) {
+      if (!matches->empty()) return elementFromReference(app, matches->front());
       continue;
     }
     // No Collection here: read the subtree element by element, within the overall bound.

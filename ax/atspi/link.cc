@@ -15,12 +15,6 @@ int elapsedMs(std::chrono::steady_clock::time_point since) {
                               .count());
 }
 
-std::string stringOf(const Variant& reply) {
-  if (!reply || !g_variant_is_of_type(reply.get(), G_VARIANT_TYPE("(s)"))) return {};
-  Variant s = reply.child(0);
-  return g_variant_get_string(s.get(), nullptr);
-}
-
 }  // namespace
 
 int AtspiLink::remainingMs() const {
@@ -31,10 +25,12 @@ int AtspiLink::remainingMs() const {
 void AtspiLink::beginStep() {
   ++step_;
   deadline_ = Clock::now() + std::chrono::milliseconds(STEP_BUDGET_MS);
+  // Events this process registered for arrive between steps; nobody reads them.
+  drain(bus_);
 }
 
 Connection AtspiLink::sessionBus(int timeoutMs) {
-  if (session_ && !g_dbus_connection_is_closed(session_.get())) return session_;
+  if (isOpen(session_)) return session_;
   // Only an address already known: looking one up could start an X11 autolaunch of a second bus.
   const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
   session_ = address ? connectWithTimeout(address, true, timeoutMs) : nullptr;
@@ -42,7 +38,7 @@ Connection AtspiLink::sessionBus(int timeoutMs) {
 }
 
 Connection AtspiLink::a11yBus(int timeoutMs) {
-  if (bus_ && !g_dbus_connection_is_closed(bus_.get())) return bus_;
+  if (isOpen(bus_)) return bus_;
   bus_ = nullptr;
   apps_.clear();  // their connections and names belonged to the old bus
   auto start = Clock::now();
@@ -53,8 +49,8 @@ Connection AtspiLink::a11yBus(int timeoutMs) {
     Connection session = sessionBus(timeoutMs);
     if (!session) return nullptr;
     CallResult r = callMethod({session.get(), "org.a11y.Bus"}, "/org/a11y/bus", "org.a11y.Bus",
-                              "GetAddress", nullptr, "(s)", timeoutMs - elapsedMs(start));
-    address = stringOf(r.reply);
+                              "GetAddress", nullptr, "s", timeoutMs - elapsedMs(start));
+    address = readString(r).value_or(std::string());
   }
   bus_ = connectWithTimeout(address, true, timeoutMs - elapsedMs(start));
   listening_ = false;
@@ -68,17 +64,19 @@ bool AtspiLink::probe() {
   // The bus answering is the trust: its registry starts only with the first application that
   // registers, and until then the session is trusted and simply has no application.
   CallResult r = callMethod({bus.get(), DAEMON_NAME}, "/org/freedesktop/DBus", DAEMON_NAME, "GetId",
-                            nullptr, "(s)", TRUST_TIMEOUT_MS - elapsedMs(start));
+                            nullptr, "s", TRUST_TIMEOUT_MS - elapsedMs(start));
   return r.ok();
 }
 
 void AtspiLink::requestTrust() {
   Connection session = sessionBus(TRUST_TIMEOUT_MS);
   if (!session) return;
-  callMethod({session.get(), "org.a11y.Bus"}, "/org/a11y/bus", "org.freedesktop.DBus.Properties",
-             "Set",
-             g_variant_new("(ssv)", "org.a11y.Status", "IsEnabled", g_variant_new_boolean(TRUE)),
-             nullptr, TRUST_TIMEOUT_MS);
+  callMethod(
+      {session.get(), "org.a11y.Bus"}, "/org/a11y/bus", "org.freedesktop.DBus.Properties", "Set",
+      [](sd_bus_message* m) {
+        return sd_bus_message_append(m, "ssv", "org.a11y.Status", "IsEnabled", "b", 1);
+      },
+      nullptr, TRUST_TIMEOUT_MS);
 }
 
 AppPtr AtspiLink::busApp(const std::string& name) {
@@ -103,7 +101,9 @@ bool AtspiLink::listenForFocus() {
   listening_ = true;
   CallResult r = call(
       registry, "/org/a11y/atspi/registry", "org.a11y.atspi.Registry", "RegisterEvent",
-      g_variant_new("(s@ass)", "object:state-changed:focused", g_variant_new_strv(nullptr, 0), ""),
+      [](sd_bus_message* m) {
+        return sd_bus_message_append(m, "sass", "object:state-changed:focused", 0, "");
+      },
       nullptr);
   return r.ok();
 }
@@ -136,37 +136,23 @@ void AtspiLink::noteTimeout(AtspiApp& app) {
 }
 
 CallResult AtspiLink::call(const AppPtr& app, const std::string& path, const char* interface,
-                           const char* method, GVariant* args, const char* replyType,
+                           const char* method, const Args& args, const char* replyType,
                            int timeoutMs) {
-  Variant owned(args);  // kept for the second try
   // A call that times out is asked once more: an application busy for a moment answers the
   // second one, and only a frozen one makes it the step's last (see MAX_TIMEOUTS_PER_STEP).
   while (true) {
     int budget = std::min(timeoutMs, remainingMs());
-    if (gone(app) || budget <= 0) return {Variant(), CallError::TimedOut};
-    CallResult r = callMethod(app->destination(), path.c_str(), interface, method,
-                              owned ? g_variant_ref(owned.get()) : nullptr, replyType, budget);
+    if (gone(app) || budget <= 0) return {Message(), CallError::TimedOut};
+    CallResult r =
+        callMethod(app->destination(), path.c_str(), interface, method, args, replyType, budget);
     if (r.error != CallError::TimedOut) return r;
     noteTimeout(*app);
   }
 }
 
-std::vector<CallResult> AtspiLink::callEach(const AppPtr& app, const std::string& path,
-                                            const char* interface, const char* method,
-                                            const std::vector<GVariant*>& argsList,
-                                            const char* replyType) {
-  std::vector<MethodCall> calls;
-  calls.reserve(argsList.size());
-  for (GVariant* args : argsList) calls.push_back({path, interface, method, args, replyType});
-  return callAhead(app, calls);
-}
-
 std::vector<CallResult> AtspiLink::callAhead(const AppPtr& app,
                                              const std::vector<MethodCall>& calls) {
-  std::vector<Variant> owned;  // kept for the second try
-  owned.reserve(calls.size());
-  for (const MethodCall& c : calls) owned.emplace_back(c.args);
-  std::vector<CallResult> out(calls.size(), CallResult{Variant(), CallError::TimedOut});
+  std::vector<CallResult> out(calls.size(), CallResult{Message(), CallError::TimedOut});
   for (size_t begin = 0; begin < calls.size(); begin += PIPELINE_CHUNK) {
     std::vector<size_t> pending;
     for (size_t i = begin; i < std::min(calls.size(), begin + PIPELINE_CHUNK); ++i)
@@ -178,10 +164,7 @@ std::vector<CallResult> AtspiLink::callAhead(const AppPtr& app,
       if (gone(app) || budget <= 0) break;
       std::vector<MethodCall> chunk;
       chunk.reserve(pending.size());
-      for (size_t i : pending) {
-        chunk.push_back(calls[i]);
-        chunk.back().args = owned[i] ? g_variant_ref(owned[i].get()) : nullptr;
-      }
+      for (size_t i : pending) chunk.push_back(calls[i]);
       std::vector<CallResult> got = callMany(app->destination(), chunk, budget, PIPELINE_WINDOW);
       std::vector<size_t> late;
       for (size_t k = 0; k < got.size(); ++k) {
@@ -199,8 +182,7 @@ std::vector<CallResult> AtspiLink::callAhead(const AppPtr& app,
 
 CallResult AtspiLink::property(const AppPtr& app, const std::string& path, const char* interface,
                                const char* name) {
-  CallResult r = call(app, path, PROPERTIES, "Get", g_variant_new("(ss)", interface, name), "(v)");
-  if (!r.ok()) return r;
-  Variant boxed = r.reply.child(0);
-  return {Variant(g_variant_get_variant(boxed.get())), CallError::None};
+  CallResult r = call(app, path, PROPERTIES, "Get", stringArgs(interface, name), "v");
+  r.boxed = r.ok();
+  return r;
 }

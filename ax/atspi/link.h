@@ -81,14 +81,10 @@ class AtspiLink {
   // A call to `app`, asked again when it times out, failing at once when the app is gone for
   // this step (MAX_TIMEOUTS_PER_STEP) or the budget is spent.
   CallResult call(const AppPtr& app, const std::string& path, const char* interface,
-                  const char* method, GVariant* args, const char* replyType,
+                  const char* method, const Args& args, const char* replyType,
                   int timeoutMs = CALL_TIMEOUT_MS);
-  // The same method with each of `argsList`, pipelined in chunks of PIPELINE_CHUNK calls.
-  std::vector<CallResult> callEach(const AppPtr& app, const std::string& path,
-                                   const char* interface, const char* method,
-                                   const std::vector<GVariant*>& argsList, const char* replyType);
-  // Any calls to `app`, pipelined in chunks like callEach; a chunk's calls that time out are asked
-  // again together, and count as one timeout.
+  // Any calls to `app`, pipelined in chunks of PIPELINE_CHUNK calls; a chunk's calls that time out
+  // are asked again together, and count as one timeout.
   std::vector<CallResult> callAhead(const AppPtr& app, const std::vector<MethodCall>& calls);
   CallResult property(const AppPtr& app, const std::string& path, const char* interface,
                       const char* name);

@@ -22,33 +22,6 @@ uint32_t fetchMask(const std::vector<std::string_view>& attributes) {
   return mask;
 }
 
-template <typename T>
-std::optional<T> scalarOf(const Variant& v, const char* type) {
-  if (!v || !g_variant_is_of_type(v.get(), G_VARIANT_TYPE(type))) return std::nullopt;
-  T value{};
-  g_variant_get(v.get(), type, &value);
-  return value;
-}
-
-std::optional<StateSet> stateSetOf(const Variant& reply) {
-  if (!reply || !g_variant_is_of_type(reply.get(), G_VARIANT_TYPE("(au)"))) return std::nullopt;
-  Variant words = reply.child(0);
-  StateSet set = 0;
-  gsize n = g_variant_n_children(words.get());
-  for (gsize i = 0; i < n && i < 2; ++i) {
-    Variant word = words.child(i);
-    set |= static_cast<StateSet>(g_variant_get_uint32(word.get())) << (32 * i);
-  }
-  return set;
-}
-
-// A property that holds an int32 (ChildCount, CharacterCount), from its boxed reply.
-std::optional<int32_t> intPropertyOf(const Variant& reply) {
-  if (!reply || !g_variant_is_of_type(reply.get(), G_VARIANT_TYPE("(v)"))) return std::nullopt;
-  Variant boxed = reply.child(0);
-  return scalarOf<int32_t>(Variant(g_variant_get_variant(boxed.get())), "i");
-}
-
 }  // namespace
 
 void AtspiAccessibility::prefetch(const PrefetchHint& hint) {
@@ -70,13 +43,14 @@ void AtspiAccessibility::readAhead(const AtspiElement& e) {
 
 void AtspiAccessibility::fetchBatch(const Lookahead::Batch& batch) {
   const int64_t step = link_.step();
-  // One application per batch: an element of another one (an embedded plug) is read plainly.
-  auto* first = static_cast<const AtspiElement*>(batch.elements.front().get());
+  // Lazy children are asked for first, together. One application per batch: an element of
+  // another one (an embedded plug) is read plainly.
+  const AppPtr app = static_cast<const AtspiElement*>(batch.elements.front().get())->app;
   std::vector<const AtspiElement*> elements;
-  for (const Element& element : batch.elements) {
-    auto* e = static_cast<const AtspiElement*>(element.get());
-    if (e->app == first->app) elements.push_back(e);
-  }
+  for (const Element& element : batch.elements)
+    elements.push_back(static_cast<const AtspiElement*>(element.get()));
+  resolve(app, elements);
+  std::erase_if(elements, [&](const AtspiElement* e) { return !app || e->app != app; });
 
   // Roles and child counts first, together; what a failed read leaves unset is read plainly later.
   std::vector<MethodCall> calls;
@@ -84,21 +58,20 @@ void AtspiAccessibility::fetchBatch(const Lookahead::Batch& batch) {
   for (const AtspiElement* e : elements) {
     AtspiElement::Cache& cache = e->cacheIn(step);
     if ((batch.attributes & FETCH_ROLE) && !cache.role) {
-      calls.push_back({e->path, ACCESSIBLE, "GetRole", nullptr, "(u)"});
+      calls.push_back({e->path, ACCESSIBLE, "GetRole", nullptr, "u"});
       asked.emplace_back(e, FETCH_ROLE);
     }
     if ((batch.attributes & FETCH_CHILD_COUNT) && !cache.childCount) {
-      calls.push_back(
-          {e->path, PROPERTIES, "Get", g_variant_new("(ss)", ACCESSIBLE, "ChildCount"), "(v)"});
+      calls.push_back(propertyCall(e->path, ACCESSIBLE, "ChildCount"));
       asked.emplace_back(e, FETCH_CHILD_COUNT);
     }
   }
-  std::vector<CallResult> got = link_.callAhead(first->app, calls);
+  std::vector<CallResult> got = link_.callAhead(app, calls);
   for (size_t i = 0; i < got.size(); ++i) {
     if (!got[i].ok()) continue;
     AtspiElement::Cache& cache = asked[i].first->cacheIn(step);
-    if (asked[i].second == FETCH_ROLE) cache.role = scalarOf<uint32_t>(got[i].reply, "(u)");
-    if (asked[i].second == FETCH_CHILD_COUNT) cache.childCount = intPropertyOf(got[i].reply);
+    if (asked[i].second == FETCH_ROLE) cache.role = readUint32(got[i]);
+    if (asked[i].second == FETCH_CHILD_COUNT) cache.childCount = readInt32(got[i]);
   }
 
   // Then what the roles call for: the states that decide a text role's name, and the character
@@ -109,22 +82,21 @@ void AtspiAccessibility::fetchBatch(const Lookahead::Batch& batch) {
     AtspiElement::Cache& cache = e->cacheIn(step);
     if (!cache.role) continue;
     if (roleNeedsStates(*cache.role) && !cache.states) {
-      calls.push_back({e->path, ACCESSIBLE, "GetState", nullptr, "(au)"});
+      calls.push_back({e->path, ACCESSIBLE, "GetState", nullptr, "au"});
       asked.emplace_back(e, FETCH_ROLE);
     }
     if ((batch.attributes & FETCH_TEXT) && roleBearsText(*cache.role) &&
         *cache.role != atspi_role::PASSWORD_TEXT && !cache.text && !cache.characterCount) {
-      calls.push_back(
-          {e->path, PROPERTIES, "Get", g_variant_new("(ss)", TEXT, "CharacterCount"), "(v)"});
+      calls.push_back(propertyCall(e->path, TEXT, "CharacterCount"));
       asked.emplace_back(e, FETCH_TEXT);
     }
   }
-  got = link_.callAhead(first->app, calls);
+  got = link_.callAhead(app, calls);
   for (size_t i = 0; i < got.size(); ++i) {
     if (!got[i].ok()) continue;
     AtspiElement::Cache& cache = asked[i].first->cacheIn(step);
-    if (asked[i].second == FETCH_ROLE) cache.states = stateSetOf(got[i].reply);
-    if (asked[i].second == FETCH_TEXT) cache.characterCount = intPropertyOf(got[i].reply);
+    if (asked[i].second == FETCH_ROLE) cache.states = readStateWords(got[i]);
+    if (asked[i].second == FETCH_TEXT) cache.characterCount = readInt32(got[i]);
   }
 
   // Then the texts, each up to its count (the plain read says why); an empty one costs no call,
@@ -138,16 +110,13 @@ void AtspiAccessibility::fetchBatch(const Lookahead::Batch& batch) {
       cache.text = std::string();
       continue;
     }
-    calls.push_back(
-        {e->path, TEXT, "GetText", g_variant_new("(ii)", 0, *cache.characterCount), "(s)"});
+    calls.push_back({e->path, TEXT, "GetText", intArgs(0, *cache.characterCount), "s"});
     texts.push_back(e);
   }
-  got = link_.callAhead(first->app, calls);
+  got = link_.callAhead(app, calls);
   for (size_t i = 0; i < got.size(); ++i) {
-    if (!got[i].ok()) continue;
-    const char* s = nullptr;
-    g_variant_get(got[i].reply.get(), "(&s)", &s);
+    auto s = readString(got[i]);
     // Counted but "": not ready yet, left to the plain read, which waits for it.
-    if (*s) texts[i]->cacheIn(step).text = withoutAstralPadding(s);
+    if (s && !s->empty()) texts[i]->cacheIn(step).text = withoutAstralPadding(std::move(*s));
   }
 }

@@ -78,8 +78,10 @@ class ReadersTest(SessionTestCase):
 
     def test_collection_cut_at_16000_characters(self):
         prefix = "A label long enough to be collected, number "
-        with Fixture(self.session, {"name": "cut", "root": {"type": "labels", "count": 600, "prefix": prefix}}):
+        with Fixture(self.session, {"name": "cut", "root": {"type": "labels", "count": 600, "prefix": prefix}}), \
+                BusMonitor(self.session) as monitor:
             scan = run_tool(self.session, "panescan")
+            asked = [c[3] for c in monitor.calls()].count("GetChildAtIndex")
         # The last value may carry the text past 16000 characters; the summary counts it all.
         collected, labels = "", 0
         while len(collected) < 16000:
@@ -87,6 +89,8 @@ class ReadersTest(SessionTestCase):
         self.assertEqual(reader_output(self, "panescan", scan).groups(),
                          ("cut", str(labels + 2), str(labels), str(len(collected))))
         self.assertEqual(scan.stdout.decode("utf-8"), collected[:16000])
+        # Children are asked for as the walk enters them, plus a read-ahead of at most 64.
+        self.assertLessEqual(asked, labels + 2 + 64)
 
 
 if __name__ == "__main__":
