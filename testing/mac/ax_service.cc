@@ -104,6 +104,14 @@ AXError AXUIElementCopyAttributeValue(AXUIElementRef element, CFStringRef attrib
   service().reads.push_back({element, *node, key, nullptr});
   if (const AXError stall = stallOf(*node)) return stall;
   const Answer answer = answerOf(*node, key);
+  const Answer text = answerOf(*node, "AXValue");
+  // A text element counts its value's UTF-16 units unless told otherwise, as on macOS.
+  if (key == "AXNumberOfCharacters" && answer.value == nullptr && text.value != nullptr &&
+      CFGetTypeID(text.value) == CFStringGetTypeID()) {
+    const auto count = static_cast<double>(CFStringGetLength(static_cast<CFStringRef>(text.value)));
+    *value = CFNumberCreate(kCFAllocatorDefault, kCFNumberDoubleType, &count);
+    return kAXErrorSuccess;
+  }
   if (answer.value != nullptr) *value = CFRetain(answer.value);
   return answer.error;
 }
