@@ -51,6 +51,7 @@ std::optional<int64_t> textLength(Accessibility& ax, const Element& element) {
 
 std::optional<std::string> readFirstChars(const RangeReader& read, int64_t from, int64_t to,
                                           int64_t n) {
+  if (from >= to) return std::string();  // a caret selects nothing: nothing to ask
   for (int64_t units = firstPart(n);; units = grown(units)) {
     const int64_t end = to - from > units ? from + units : to;
     auto part = read({from, end - from});
@@ -66,6 +67,7 @@ std::optional<std::string> readFirstChars(const RangeReader& read, int64_t from,
 }
 
 std::optional<LastChars> readLastChars(const RangeReader& read, int64_t to, int64_t n) {
+  if (to <= 0) return LastChars{};
   for (int64_t units = firstPart(n);; units = grown(units)) {
     const int64_t from = to > units ? to - units : 0;
     auto part = read({from, to - from});
