@@ -67,6 +67,13 @@ class Accessibility {
   virtual Element systemWideElement() = 0;
   // One read; nothing on any failure (unsupported, no value, timed out, element gone).
   virtual std::optional<AttrValue> copyAttribute(const Element& element, std::string_view name) = 0;
+  // The UTF-16 units `range` of the element's text, as "AXNumberOfCharacters" counts them, read
+  // without the rest of the text where the platform can: fewer units than asked only where the
+  // text ends first. Nothing where the platform or the application reads no parts of a text, for
+  // a range starting past the end, and on any failure: the caller then reads the whole "AXValue".
+  virtual std::optional<std::u16string> copyTextRange(const Element&, TextRange) {
+    return std::nullopt;
+  }
   // The one boolean write the tools make; its outcome is ignored.
   virtual void setBoolAttribute(const Element& element, std::string_view name, bool value) = 0;
   virtual void prefetch(const PrefetchHint&) {}

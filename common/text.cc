@@ -45,6 +45,29 @@ void forEachClusterStart(std::string_view text, F&& onClusterStart) {
   }
 }
 
+// Calls onCodePoint(byteOffset, codePoint) for each code point of `text`, until it returns false.
+// An invalid byte is one U+FFFD, as for the clusters.
+template <typename F>
+void forEachCodePoint(std::string_view text, F&& onCodePoint) {
+  const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data());
+  const auto size = static_cast<utf8proc_ssize_t>(text.size());
+  for (utf8proc_ssize_t at = 0; at < size;) {
+    utf8proc_int32_t cp = 0;
+    utf8proc_ssize_t len = utf8proc_iterate(bytes + at, size - at, &cp);
+    if (len < 0) {
+      len = 1;
+      cp = REPLACEMENT;
+    }
+    if (!onCodePoint(static_cast<size_t>(at), cp)) return;
+    at += len;
+  }
+}
+
+// Joins with nothing: no grapheme rule keeps it with its neighbours or looks past it.
+bool isLoner(utf8proc_int32_t cp) {
+  return utf8proc_get_property(cp)->boundclass == UTF8PROC_BOUNDCLASS_OTHER;
+}
+
 std::string nfc(std::string_view text) {
   utf8proc_uint8_t* mapped = nullptr;
   utf8proc_ssize_t n =
@@ -134,6 +157,35 @@ std::string_view lastChars(std::string_view text, int64_t n) {
   });
   if (seen <= n) return text;
   return text.substr(ring[static_cast<size_t>(seen - n) % ringSize]);
+}
+
+size_t firstSteadyBreak(std::string_view text) {
+  size_t found = std::string_view::npos;
+  int64_t index = 0;
+  bool previousLoner = false;
+  forEachCodePoint(text, [&](size_t at, utf8proc_int32_t cp) {
+    const bool loner = isLoner(cp);
+    // The first code point may be the second half of a pair: it cannot vouch for the break.
+    if (index++ >= 2 && previousLoner && loner) found = at;
+    previousLoner = loner;
+    return found == std::string_view::npos;
+  });
+  return found;
+}
+
+size_t lastSteadyBreak(std::string_view text) {
+  size_t found = std::string_view::npos;
+  size_t candidate = std::string_view::npos;
+  bool previousLoner = false;
+  forEachCodePoint(text, [&](size_t at, utf8proc_int32_t cp) {
+    // A boundary counts only once a code point follows it: the last one may be half of a pair.
+    found = candidate;
+    const bool loner = isLoner(cp);
+    candidate = at > 0 && previousLoner && loner ? at : found;
+    previousLoner = loner;
+    return true;
+  });
+  return found;
 }
 
 bool canonicallyEqual(std::string_view a, std::string_view b) {

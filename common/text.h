@@ -1,6 +1,7 @@
 // The text rules every tool shares: UTF-16/UTF-8 conversion, user-perceived characters, equality.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -22,6 +23,18 @@ std::string_view firstChars(std::string_view text, int64_t n);
 
 // The last `n` characters of `text` (all of it when it has n or fewer); n <= 0 gives "".
 std::string_view lastChars(std::string_view text, int64_t n);
+
+// Where a part of a longer text can be cut into characters as the whole would be: a character
+// boundary between two code points that join with nothing on either side (letters, digits,
+// spaces, ideographs), where no rule looks further back (regional indicator pairs, emoji ZWJ
+// sequences, CR LF). npos where `text` has none.
+// The first such boundary after `text`'s second code point: the characters from there on are
+// those of any text that ends with `text`, whatever precedes it and whatever its first code point
+// really was (half of a surrogate pair cut apart).
+size_t firstSteadyBreak(std::string_view text);
+// The last such boundary before `text`'s last code point: the characters before it are those of
+// any text that starts with `text`, whatever follows it.
+size_t lastSteadyBreak(std::string_view text);
 
 // Canonical equivalence: equal NFC forms ("é" precomposed equals "e" + U+0301).
 bool canonicallyEqual(std::string_view a, std::string_view b);

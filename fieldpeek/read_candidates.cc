@@ -2,6 +2,7 @@
 #include "fieldpeek/read_candidates.h"
 
 #include "ax/attr.h"
+#include "ax/text_parts.h"
 #include "common/host_bundle.h"
 #include "common/text.h"
 #include "fieldpeek/candidates.h"
@@ -17,6 +18,15 @@ Element windowOf(Accessibility& ax, const Element& application) {
   if (!windows || !windows->list() || windows->list()->empty()) return nullptr;
   const Element* first = windows->list()->front().element();
   return first ? *first : nullptr;
+}
+
+// The field's own value up to MAX_CHARS characters: only its first part where the application
+// reads parts of its text (a long document costs what its first page costs), else all of it.
+std::optional<std::string> ownValue(Accessibility& ax, const Element& focused) {
+  if (auto first = readFirstChars(rangesOf(ax, focused), 0, INT64_MAX, MAX_CHARS)) return first;
+  auto value = textAttr(ax, focused, "AXValue");
+  if (!value) return std::nullopt;
+  return std::string(firstChars(*value, MAX_CHARS));
 }
 
 std::vector<std::string> walk(Accessibility& ax, const Element& root) {
@@ -51,8 +61,8 @@ Reading readCandidates(Accessibility& ax, RunState& state) {
   if (Element focused = elementAttr(ax, application, "AXFocusedUIElement")) {
     if (auto role = textAttr(ax, focused, "AXRole")) reading.role = *role;
     // The field's own value is the user's text as it stands: no minimum, no trimming.
-    if (auto value = textAttr(ax, focused, "AXValue"); value && !value->empty()) {
-      reading.texts.emplace_back(firstChars(*value, MAX_CHARS));
+    if (auto value = ownValue(ax, focused); value && !value->empty()) {
+      reading.texts.push_back(std::move(*value));
       return reading;
     }
     auto texts = walk(ax, focused);

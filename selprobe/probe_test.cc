@@ -70,16 +70,49 @@ TEST(Probe, EachFailingCheckGivesItsReasonAndStopsThere) {
 }
 
 TEST(Probe, SuccessReadsEachAttributeOnce) {
-  Desk desk;
-  desk.ax.frontmost->bundleId.reset();  // an application without a bundle identifier is read too
-  EXPECT_EQ(probeSelection(desk.ax), (nlohmann::json{{"ok", true},
-                                                     {"role", "AXTextField"},
-                                                     {"before", "hello"},
-                                                     {"selected", ""},
-                                                     {"after", " world"},
-                                                     {"truncated", false}}));
-  for (auto name : {"AXFocusedUIElement", "AXRole", "AXValue", "AXSelectedTextRange"})
-    EXPECT_EQ(desk.ax.readCount(name), 1) << name;
+  for (bool ranges : {true, false}) {
+    Desk desk;
+    desk.ax.offersRanges = ranges;
+    desk.ax.frontmost->bundleId.reset();  // an application without a bundle identifier is read too
+    EXPECT_EQ(probeSelection(desk.ax), (nlohmann::json{{"ok", true},
+                                                       {"role", "AXTextField"},
+                                                       {"before", "hello"},
+                                                       {"selected", ""},
+                                                       {"after", " world"},
+                                                       {"truncated", false}}));
+    for (auto name : {"AXFocusedUIElement", "AXRole", "AXSelectedTextRange"})
+      EXPECT_EQ(desk.ax.readCount(name), 1) << name;
+    EXPECT_EQ(desk.ax.readCount("AXValue"), ranges ? 0 : 1);  // parts of it, or all of it once
+  }
+}
+
+TEST(Probe, ALongTextIsReadAroundTheSelectionOnlyWhereThatWorks) {
+  const std::u16string text =
+      std::u16string(50000, u'x') + u"\r\n\U0001F600e\u0301" + std::u16string(50000, u'y');
+  const TextRange selection{49990, 15};
+  struct Row {
+    const char* name;
+    std::function<void(Desk&)> setUp;
+    bool whole;  // the value is read whole
+  } rows[] = {
+      {"parts", [](Desk&) {}, false},
+      {"a part read fails", [](Desk& d) { d.field->failingReads.insert("AXStringForRange"); },
+       true},
+      {"no parts offered", [](Desk& d) { d.ax.offersRanges = false; }, true},
+  };
+  for (const auto& row : rows) {
+    Desk desk;
+    desk.field->value(text)->set("AXSelectedTextRange", AttrValue{selection});
+    row.setUp(desk);
+    EXPECT_EQ(probeSelection(desk.ax), success("AXTextField", cutPieces(text, selection)))
+        << row.name;
+    EXPECT_EQ(desk.ax.readCount("AXValue"), row.whole ? 1 : 0) << row.name;
+    int64_t units = 0;
+    for (const TextRange& r : desk.ax.rangeReads) units += r.length;
+    if (!row.whole) {
+      EXPECT_LT(units, 5000) << row.name;
+    }
+  }
 }
 
 TEST(Probe, MissingOrNonTextRoleIsAQuestionMark) {

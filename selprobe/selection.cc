@@ -37,3 +37,14 @@ Pieces cutPieces(std::u16string_view units, TextRange range) {
   p.after = std::string(firstChars(utf8FromUtf16(units.substr(end)), MAX_SIDE));
   return p;
 }
+
+std::optional<Pieces> readPieces(const RangeReader& read, int64_t n, TextRange range) {
+  const Bounds b = clampRange(range, n);
+  auto before = readLastChars(read, b.start, MAX_SIDE);
+  if (!before) return std::nullopt;
+  auto selected = readFirstChars(read, b.start, b.end, MAX_SELECTION);
+  if (!selected) return std::nullopt;
+  auto after = readFirstChars(read, b.end, n, MAX_SIDE);
+  if (!after) return std::nullopt;
+  return Pieces{std::move(before->text), std::move(*selected), std::move(*after), before->cut};
+}

@@ -2,10 +2,12 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "ax/ax.h"
+#include "ax/text_parts.h"
 
 // The host shows a little context on each side of the selection and the selection itself; these
 // bound the line whatever the size of the document.
@@ -33,3 +35,8 @@ struct Pieces {
 // Cuts `units` at the clamped `range`. The boundaries are used as the platform gives them: a split
 // surrogate pair leaves a U+FFFD in each piece, a split cluster leaves its parts on both sides.
 Pieces cutPieces(std::u16string_view units, TextRange range);
+
+// The pieces cutPieces cuts from a text of `n` units, read through `read` around the selection
+// only: the cost stays that of the pieces, whatever the length of the text. Nothing when a read
+// fails.
+std::optional<Pieces> readPieces(const RangeReader& read, int64_t n, TextRange range);

@@ -96,6 +96,10 @@ std::optional<AttrValue> FakeAccessibility::copyAttribute(const Element& element
   if (node->gone || node->failingReads.count(name)) return std::nullopt;
   auto found = node->attributes.find(name);
   if (found != node->attributes.end()) return found->second;
+  const auto value = node->attributes.find("AXValue");
+  const bool hasText = value != node->attributes.end() && value->second.text();
+  if (name == "AXNumberOfCharacters" && offersRanges && hasText)
+    return AttrValue{static_cast<double>(value->second.text()->size())};
   if (name == "AXChildren" && !node->children.empty()) {
     AttrValue::List list;
     list.reserve(node->children.size());
@@ -103,6 +107,21 @@ std::optional<AttrValue> FakeAccessibility::copyAttribute(const Element& element
     return AttrValue{std::move(list)};
   }
   return std::nullopt;
+}
+
+std::optional<std::u16string> FakeAccessibility::copyTextRange(const Element& element,
+                                                               TextRange range) {
+  if (!offersRanges) return std::nullopt;
+  if (recordReads) rangeReads.push_back(range);
+  copyAttribute(element, "AXStringForRange");  // logged, and failing, as any other read
+  const auto* node = dynamic_cast<const FakeNode*>(element.get());
+  if (!node || node->gone || node->failingReads.count("AXStringForRange")) return std::nullopt;
+  auto value = node->attributes.find("AXValue");
+  if (value == node->attributes.end() || !value->second.text()) return std::nullopt;
+  const std::u16string& text = *value->second.text();
+  if (range.location < 0 || range.length < 0 || range.location > static_cast<int64_t>(text.size()))
+    return std::nullopt;
+  return text.substr(static_cast<size_t>(range.location), static_cast<size_t>(range.length));
 }
 
 void FakeAccessibility::setBoolAttribute(const Element& element, std::string_view name,

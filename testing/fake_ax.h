@@ -57,6 +57,11 @@ class FakeAccessibility : public Accessibility {
   std::map<int32_t, FakeNodePtr> applications;  // answered by applicationElement(pid)
   FakeNodePtr systemWide = std::make_shared<FakeNode>("system-wide");
   bool recordReads = true;  // benchmarks switch the log off
+  // Parts of a text are read as on macOS: "AXNumberOfCharacters" counts a node's "AXValue" and
+  // copyTextRange (logged as a read of "AXStringForRange", its range in `rangeReads`) cuts it.
+  // Off, the application offers neither.
+  bool offersRanges = true;
+  std::vector<TextRange> rangeReads;
 
   int trustQueries = 0;
   int trustRequests = 0;
@@ -81,6 +86,7 @@ class FakeAccessibility : public Accessibility {
   Element applicationElement(int32_t pid) override;
   Element systemWideElement() override;
   std::optional<AttrValue> copyAttribute(const Element& element, std::string_view name) override;
+  std::optional<std::u16string> copyTextRange(const Element& element, TextRange range) override;
   void setBoolAttribute(const Element& element, std::string_view name, bool value) override;
   void prefetch(const PrefetchHint& hint) override;
 };

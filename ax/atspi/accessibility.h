@@ -70,6 +70,9 @@ class AtspiAccessibility : public Accessibility {
   Element systemWideElement() override;
   std::optional<AttrValue> copyAttribute(const Element& element, std::string_view name) override;
   void setBoolAttribute(const Element& element, std::string_view name, bool value) override;
+  // No "AXNumberOfCharacters": in code points, the UTF-16 length needs the whole text
+  // (text_range.cc).
+  std::optional<std::u16string> copyTextRange(const Element& element, TextRange range) override;
   void beginStep() override;
   // Remembers the hinted elements; their reads are then fetched in pipelined batches as the walk
   // reaches them (prefetch.cc).

@@ -5,6 +5,7 @@
 #include <ApplicationServices/ApplicationServices.h>
 #import <Foundation/Foundation.h>
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 #include <set>
@@ -66,6 +67,22 @@ class MacAccessibility final : public Accessibility {
     }
     noteError(*pid, error);
     return value;
+  }
+
+  // The system refuses a range past the end of the text: it is cut to "AXNumberOfCharacters".
+  std::optional<std::u16string> copyTextRange(const Element& element, TextRange range) override {
+    const auto count = copyAttribute(element, "AXNumberOfCharacters");
+    const double* n = count ? std::get_if<double>(&count->value) : nullptr;
+    if (n == nullptr || !(*n >= 0 && *n < 0x1p52)) return std::nullopt;
+    const auto units = static_cast<int64_t>(*n);
+    if (range.location < 0 || range.length < 0 || range.location > units) return std::nullopt;
+    range.length = std::min(range.length, units - range.location);
+    const std::optional<pid_t> pid = answeringPid(element);
+    if (!pid) return std::nullopt;
+    AXError error = kAXErrorSuccess;
+    auto text = copyAXStringForRange(element, range, &error);
+    noteError(*pid, error);
+    return text;
   }
 
   // A walk's role and children of one element come in one request instead of two.

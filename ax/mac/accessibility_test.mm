@@ -4,6 +4,8 @@
 #include <set>
 #include <sstream>
 
+#include "ax/attr.h"
+#include "ax/mac/values.h"
 #include "ax/platform.h"
 #include "common/host_bundle.h"
 #include "fieldpeek/collect_text.h"
@@ -116,6 +118,25 @@ TEST_F(MacGlue, FieldpeekSeesTheApplicationFrontmostAtEachPoll) {
       "{\"role\":\"AXTextArea\",\"texts\":[\"draft\"]}\n{\"role\":\"self\",\"texts\":[]}\n"
       "{\"role\":\"no-frontmost\",\"texts\":[]}\n"
       "{\"role\":\"AXTextArea\",\"texts\":[\"draft\"]}\nfieldpeek: done polls=4 withText=2\n");
+}
+
+// A part of a text is asked for cut to the text's count: the system refuses one past its end.
+TEST_F(MacGlue, TextPartsAreCutToTheCharacterCount) {
+  fakeAXElement({EDITOR, 0}, "AXFocusedUIElement", {EDITOR, 7});
+  fakeAXText({EDITOR, 7}, "AXValue", u"hello world");
+  auto ax = makePlatformAccessibility();
+  const Element field = elementAttr(*ax, ax->applicationElement(EDITOR), "AXFocusedUIElement");
+  const struct {
+    TextRange range;
+    std::optional<std::u16string> units;
+  } rows[] = {{{6, 100}, u"world"}, {{0, 5}, u"hello"}, {{11, 4}, u""}, {{12, 1}, std::nullopt}};
+  for (const auto& row : rows)
+    EXPECT_EQ(ax->copyTextRange(field, row.range), row.units) << row.range.location;
+  const size_t asked = fakeAXReads().size();
+  fakeAXAnswer(axElementOf(field), "AXStringForRange", kAXErrorCannotComplete, nullptr);
+  EXPECT_EQ(ax->copyTextRange(field, {0, 5}), std::nullopt);
+  EXPECT_EQ(ax->copyTextRange(field, {0, 5}), std::nullopt);  // a timeout stops the application
+  EXPECT_EQ(fakeAXReads().size(), asked + 2);
 }
 
 // An application that timed out is asked nothing more in that run or poll: one wait, not one per

@@ -55,6 +55,12 @@ CFStringRef createAttributeName(std::string_view name);
 std::optional<AttrValue> copyAXAttribute(const Element& element, std::string_view name,
                                          AXError* error = nullptr);
 
+// One AXUIElementCopyParameterizedAttributeValue of "AXStringForRange" with a CFRange AXValue:
+// the UTF-16 units of `range`, as they are; nothing on any error code or an answer that is not a
+// string. `error` as for copyAXAttribute.
+std::optional<std::u16string> copyAXStringForRange(const Element& element, TextRange range,
+                                                   AXError* error = nullptr);
+
 // One AXUIElementSetAttributeValue with kCFBooleanTrue or kCFBooleanFalse; the code is returned
 // only to tell an application that stopped answering (kAXErrorFailure when nothing was asked).
 AXError setAXBoolAttribute(const Element& element, std::string_view name, bool value);

@@ -110,6 +110,25 @@ std::optional<AttrValue> copyAXAttribute(const Element& element, std::string_vie
   return attrValueOf(value.get());
 }
 
+std::optional<std::u16string> copyAXStringForRange(const Element& element, TextRange range,
+                                                   AXError* error) {
+  const AXUIElementRef ref = axElementOf(element);
+  if (ref == nullptr) return std::nullopt;
+  const CFRange cfRange =
+      CFRangeMake(static_cast<CFIndex>(range.location), static_cast<CFIndex>(range.length));
+  const ScopedCF parameter(AXValueCreate(kAXValueTypeCFRange, &cfRange));
+  const ScopedCF attribute(createAttributeName("AXStringForRange"));
+  if (parameter.get() == nullptr || attribute.get() == nullptr) return std::nullopt;
+  ScopedCF value;
+  const AXError code = AXUIElementCopyParameterizedAttributeValue(
+      ref, static_cast<CFStringRef>(attribute.get()), parameter.get(), value.receive());
+  if (error != nullptr) *error = code;
+  if (code != kAXErrorSuccess || value.get() == nullptr ||
+      CFGetTypeID(value.get()) != CFStringGetTypeID())
+    return std::nullopt;
+  return unitsOf(static_cast<CFStringRef>(value.get()));
+}
+
 AXError setAXBoolAttribute(const Element& element, std::string_view name, bool value) {
   const AXUIElementRef ref = axElementOf(element);
   if (ref == nullptr) return kAXErrorFailure;

@@ -104,8 +104,42 @@ AXError AXUIElementCopyAttributeValue(AXUIElementRef element, CFStringRef attrib
   service().reads.push_back({element, *node, key, nullptr});
   if (const AXError stall = stallOf(*node)) return stall;
   const Answer answer = answerOf(*node, key);
+  const Answer text = answerOf(*node, "AXValue");
+  // A text element counts its value's UTF-16 units unless told otherwise, as on macOS.
+  if (key == "AXNumberOfCharacters" && answer.value == nullptr && text.value != nullptr &&
+      CFGetTypeID(text.value) == CFStringGetTypeID()) {
+    const auto count = static_cast<double>(CFStringGetLength(static_cast<CFStringRef>(text.value)));
+    *value = CFNumberCreate(kCFAllocatorDefault, kCFNumberDoubleType, &count);
+    return kAXErrorSuccess;
+  }
   if (answer.value != nullptr) *value = CFRetain(answer.value);
   return answer.error;
+}
+
+// A part of the node's scripted "AXValue" text; a scripted "AXStringForRange" answer (an error)
+// comes first, and a range outside the text is an illegal argument, as on macOS.
+AXError AXUIElementCopyParameterizedAttributeValue(AXUIElementRef element, CFStringRef attribute,
+                                                   CFTypeRef parameter, CFTypeRef* result) {
+  const std::optional<FakeNode> node = fakeCFNodeOf(element);
+  if (!node || attribute == nullptr || parameter == nullptr) return kAXErrorIllegalArgument;
+  const std::string key = keyOf(attribute);
+  service().reads.push_back({element, *node, key, nullptr});
+  if (const AXError stall = stallOf(*node)) return stall;
+  if (service().answers.count({*node, key}) != 0) return answerOf(*node, key).error;
+  const Answer text = answerOf(*node, "AXValue");
+  CFRange range = CFRangeMake(0, 0);
+  if (key != "AXStringForRange" || text.value == nullptr ||
+      CFGetTypeID(text.value) != CFStringGetTypeID())
+    return kAXErrorParameterizedAttributeUnsupported;
+  const auto string = static_cast<CFStringRef>(text.value);
+  if (!AXValueGetValue(static_cast<AXValueRef>(parameter), kAXValueTypeCFRange, &range) ||
+      range.location < 0 || range.length < 0 ||
+      range.location > CFStringGetLength(string) - range.length)
+    return kAXErrorIllegalArgument;
+  std::u16string units(static_cast<size_t>(range.length), u'\0');
+  CFStringGetCharacters(string, range, reinterpret_cast<UniChar*>(units.data()));
+  *result = createText(units);
+  return kAXErrorSuccess;
 }
 
 AXError AXUIElementCopyMultipleAttributeValues(AXUIElementRef element, CFArrayRef attributes,

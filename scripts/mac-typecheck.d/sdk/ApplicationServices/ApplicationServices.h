@@ -55,6 +55,9 @@ AXUIElementRef AXUIElementCreateApplication(pid_t pid) CF_RETURNS_RETAINED;
 AXUIElementRef AXUIElementCreateSystemWide(void) CF_RETURNS_RETAINED;
 AXError AXUIElementCopyAttributeValue(AXUIElementRef element, CFStringRef attribute,
                                       CFTypeRef* value);
+AXError AXUIElementCopyParameterizedAttributeValue(AXUIElementRef element,
+                                                   CFStringRef parameterizedAttribute,
+                                                   CFTypeRef parameter, CFTypeRef* result);
 AXError AXUIElementCopyMultipleAttributeValues(AXUIElementRef element, CFArrayRef attributes,
                                                AXCopyMultipleAttributeOptions options,
                                                CFArrayRef* values);
