@@ -1,16 +1,12 @@
-"""A small GTK 3 application whose windows a test describes in JSON, for the end-to-end tests.
+"""A small GTK 3 application showing the windows a test describes, for the end-to-end tests.
 
-Usage: /usr/bin/python3 fixture.py DESCRIPTION   (JSON text, or the path of a JSON file)
-DESCRIPTION (every key optional): {"name": application name, "title": window title, "root": WIDGET,
-"focus": id of the widget with the keyboard focus, "selection": [start, end] or "caret": n in it
-(code points), "windows": [{"title", "root"}, ...] further windows, shown but not active}.
-WIDGET: {"type": "textview"|"entry"|"password"|"label", "text": ..., "repeat": n (the text n times)},
-{"type": "button", "label": ...}, {"type": "box", "children": [WIDGET...]}, {"type": "scroll",
-"child": WIDGET}, {"type": "labels", "count": n, "prefix": ...} (a box of n labels); each may carry "id".
-
-Prints "ready" once the window is active, the focus is in place and the window is active on the
-accessibility bus. On SIGUSR1 (and at its end) it prints "gap-ms N", the longest main-loop stall
-since the previous report as a 10 ms timer sees it. It dies with its parent.
+Usage: /usr/bin/python3 fixture.py DESCRIPTION   (JSON text, or the path of a JSON file):
+{"name", "title", "root": WIDGET, "focus": widget id, "selection": [start, end] or "caret": n (code
+points), "windows": [{"title", "root"}...] further windows, not active}. WIDGET: {"type", "id"} with
+type textview, entry, password or label ("text"), button ("label"), box
+("children"), scroll ("child") or labels ("count" labels "prefix" N). Prints "ready" once the window
+and focus are in place and active on the accessibility bus; on SIGUSR1 and at its end "gap-ms N",
+the longest main-loop stall since the last report. It dies with its parent.
 """
 import json
 import signal
@@ -26,7 +22,7 @@ from toolkit_windows import announce_ready, die_with_parent  # noqa: E402
 
 
 def build(desc, ids):
-    kind, text = desc.get("type", "box"), desc.get("text", "") * desc.get("repeat", 1)
+    kind, text = desc.get("type", "box"), desc.get("text", "")
     if kind == "textview":
         widget = Gtk.TextView()
         widget.get_buffer().set_text(text)

@@ -1,12 +1,7 @@
-"""Helpers for the end-to-end tests (tests/e2e, run with this folder on PYTHONPATH as ctest does).
-
-`Fixture` runs a window program in a session and returns once it printed "ready"; `run_tool` runs
-bin/<tool> (TOOLS_BIN, else build/bin) and never hangs (a tool past its timeout is killed and the
-result says so); `reader_output` checks a reader's documented output.
-"""
+"""Helpers for the end-to-end tests (tests/e2e; this folder on PYTHONPATH, as ctest sets it): run a
+tool (TOOLS_BIN, else build/bin) and never hang, check a reader's documented output, run a window."""
 import json
 import os
-import queue
 import re
 import signal
 import socket
@@ -14,6 +9,7 @@ import subprocess
 import tempfile
 import threading
 import time
+import types
 import unittest
 
 from session import HeadlessSession  # noqa: F401  (re-exported for the tests)
@@ -23,10 +19,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 READY_TIMEOUT_S = 90
 
 
-class ToolResult:
-    def __init__(self, returncode, stdout, stderr, seconds, timed_out):
-        self.returncode, self.stdout, self.stderr, self.seconds, self.timed_out = (
-            returncode, stdout, stderr, seconds, timed_out)
+class ToolResult(types.SimpleNamespace):
+    """returncode, stdout, stderr, seconds, timed_out"""
 
     def json_lines(self):
         return [json.loads(line) for line in self.stdout.decode("utf-8").splitlines() if line.strip()]
@@ -56,8 +50,8 @@ def finish(proc, timeout=60):
     except subprocess.TimeoutExpired:
         proc.kill()
         out, err = proc.communicate()
-        return ToolResult(proc.returncode, out or b"", err, time.monotonic() - proc.started, True)
-    return ToolResult(proc.returncode, out or b"", err, time.monotonic() - proc.started, False)
+    return ToolResult(returncode=proc.returncode, stdout=out or b"", stderr=err, seconds=time.monotonic() - proc.started,
+                      timed_out=proc.returncode == -9)
 
 
 def run_tool(session, tool, *args, timeout=60, env=None):
@@ -96,32 +90,43 @@ def reader_output(test, tool, result, trusted=True):
     return match
 
 
-class Fixture:
-    """A window program of this folder (fixture.py showing the window `desc`; hostile_app.py; or
-    toolkit_windows.py with `desc` its argument list) running in `session`, ready once built."""
+class Program:
+    """A program running in `session`, its output lines collected on a thread (it never blocks on
+    the pipe) and its standard error kept in a file. Killed when the test is done with it."""
 
-    def __init__(self, session, desc, script="fixture.py"):
-        args = desc if isinstance(desc, list) else [json.dumps(desc)]
-        self.proc = subprocess.Popen(["/usr/bin/python3", os.path.join(HERE, script), *args], env=session.env,
-                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
-        self.pid, self._lines = self.proc.pid, queue.Queue()
-        self._reader = threading.Thread(target=lambda: [*map(self._lines.put, self.proc.stdout), self._lines.put("")])
+    def __init__(self, session, cmd, env=None, stdout=subprocess.PIPE, **kw):
+        self._err, self.out, self.taken = tempfile.TemporaryFile(), [], 0
+        self.proc = subprocess.Popen(cmd, env=env or session.env, stdin=subprocess.PIPE, stdout=stdout,
+                                     stderr=self._err, **kw)
+        self.pid = self.proc.pid
+        self._reader = threading.Thread(target=lambda: self.out.extend(self.proc.stdout or ()))
         self._reader.start()
-        if self.line() != "ready":
-            self.stop()
-            raise RuntimeError(script + " did not get ready")
+
+    def lines(self, timeout=READY_TIMEOUT_S, count=0):
+        """Every whole line, once `count` of them arrived, the output ended or the timeout passed."""
+        deadline = time.monotonic() + timeout
+        while len(self.out) < count and self._reader.is_alive() and time.monotonic() < deadline:
+            time.sleep(0.01)
+        return [line.decode().rstrip("\n") for line in self.out if line.endswith(b"\n")]
 
     def line(self, timeout=READY_TIMEOUT_S):
-        try:
-            return self._lines.get(timeout=timeout).strip()
-        except queue.Empty:
-            return None
+        """The next line not yet taken; None if none comes in time."""
+        lines = self.lines(timeout, self.taken + 1)[self.taken:]
+        self.taken += bool(lines)
+        return lines[0] if lines else None
 
     def command(self, text):
-        """A line to the window program, and its answer."""
-        self.proc.stdin.write(text + "\n")
+        """A line to the program, and its answer."""
+        self.proc.stdin.write(text.encode() + b"\n")
         self.proc.stdin.flush()
         return self.line()
+
+    def end(self, sig=signal.SIGTERM, timeout=15):
+        """Status and standard error, after `sig` (None: once it ends on its own)."""
+        sig and self.proc.send_signal(sig)
+        status = self.proc.wait(timeout)
+        self._err.seek(0)
+        return status, self._err.read().decode()
 
     def __enter__(self):
         return self
@@ -129,34 +134,42 @@ class Fixture:
     def __exit__(self, *exc):
         self.stop()
 
+    def stop(self):
+        if self.proc.poll() is None:
+            os.kill(self.pid, signal.SIGCONT)
+            self.proc.terminate()
+        try:
+            self.proc.wait(timeout=5)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait()
+        self._reader.join()
+        for stream in (self.proc.stdin, self.proc.stdout, self._err):
+            stream and stream.close()
+
+
+class Fixture(Program):
+    """A window program of this folder (fixture.py showing the window `desc`; hostile_app.py; or
+    toolkit_windows.py with `desc` its argument list) running in `session`, ready once built."""
+
+    def __init__(self, session, desc, script="fixture.py"):
+        args = desc if isinstance(desc, list) else [json.dumps(desc)]
+        super().__init__(session, ["/usr/bin/python3", os.path.join(HERE, script), *args])
+        if self.line() != "ready":
+            self.end(signal.SIGKILL)
+            raise RuntimeError("%s did not get ready: %r" % (script, self.end(None)[1][-2000:]))
+
     def freeze(self):
         os.kill(self.pid, signal.SIGSTOP)
-
-    def thaw(self):
-        os.kill(self.pid, signal.SIGCONT)
 
     def longest_gap_ms(self, timeout=30):
         """The fixture's longest main-loop stall since start or the previous call, in ms."""
         os.kill(self.pid, signal.SIGUSR1)
-        deadline = time.monotonic() + timeout
-        while (line := self.line(max(0.01, deadline - time.monotonic()))) and not line.startswith("gap-ms "):
+        while (line := self.line(timeout)) and not line.startswith("gap-ms "):
             pass
         if not line:
             raise RuntimeError("fixture did not report its gap")
         return float(line.split()[1])
-
-    def stop(self):
-        if self.proc.poll() is None:
-            self.thaw()
-            self.proc.terminate()
-            try:
-                self.proc.wait(timeout=5)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
-        self._reader.join()
-        self.proc.stdin.close()
-        self.proc.stdout.close()
 
 
 def silent_bus(test):
@@ -213,8 +226,4 @@ class SessionTestCase(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        cls.session = HeadlessSession().__enter__()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.session.__exit__(None, None, None)
+        cls.session = cls.enterClassContext(HeadlessSession())

@@ -1,17 +1,13 @@
-"""A fake AT-SPI application that lies: it serves what no toolkit would, for the fault tests.
+"""A fake AT-SPI application that serves what no toolkit would, for the fault tests.
 
-Usage: /usr/bin/python3 hostile_app.py LAYOUT_JSON   (inside a headless session with a11y)
-It registers with the registry and exports Accessible and Text over GDBus for:
-  root (application "hostile") -> frame (ACTIVE) -> liar (ChildCount 1000000; its children are the
-  frame again, a null reference or an error), a chain of "depth" nested panels, label ("label"),
-  entry (FOCUSED, text "text", GetSelection "selection", CaretOffset "caret").
-LAYOUT options: "slow": [object, method, ms] busy for ms before the first answer to that method;
-"listened": the frame is ACTIVE only once a client registered for an event (Chromium); "unready":
-[ms, counted(, unselected)]: the entry's text is "" until ms after its first read, CharacterCount
-its length if counted, else 0, and no selection nor caret if unselected (Firefox); "contenteditable":
-the entry is an editable section; "liar": 0 drops the liar; "paragraphs": the frame holds a focused
-panel, then a document without Text whose children are one paragraph each, offsets in UTF-16 units,
-paragraph "focus" focused (LibreOffice Writer). Prints "ready" once listed by the registry.
+Usage: /usr/bin/python3 hostile_app.py LAYOUT_JSON. Objects: root ("hostile") -> frame (ACTIVE) ->
+liar (ChildCount 1000000; children: the frame again, a null reference, an error), a chain of "depth"
+panels, label ("label"), entry (FOCUSED; "text", GetSelection "selection", CaretOffset "caret").
+"slow": [object, method, ms]: busy for ms before its first answer; "listened": the frame ACTIVE only
+once a client registered for an event (Chromium); "unready": [ms, counted(, unselected)]: the text
+"" until ms after its first read, CharacterCount 0 unless counted, no range if unselected (Firefox);
+"contenteditable": the entry a section; "liar": 0 drops the liar; "paragraphs": a focused panel
+holding a document of paragraphs in UTF-16 offsets, paragraph "focus" focused (LibreOffice).
 """
 import json
 import signal
@@ -20,7 +16,7 @@ import time
 
 from gi.repository import Gio, GLib
 
-from toolkit_windows import die_with_parent
+from toolkit_windows import a11y_bus, die_with_parent
 
 ROOT = "/org/a11y/atspi/accessible/root"
 NULL = "/org/a11y/atspi/null"
@@ -136,13 +132,7 @@ class Objects:
 
 def main():
     die_with_parent()
-    layout = json.loads(sys.argv[1])
-    session = Gio.bus_get_sync(Gio.BusType.SESSION, None)
-    address = session.call_sync("org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress", None,
-                                GLib.VariantType("(s)"), Gio.DBusCallFlags.NONE, 10000, None).unpack()[0]
-    bus = Gio.DBusConnection.new_for_address_sync(
-        address, Gio.DBusConnectionFlags.AUTHENTICATION_CLIENT | Gio.DBusConnectionFlags.MESSAGE_BUS_CONNECTION,
-        None, None)
+    layout, bus = json.loads(sys.argv[1]), a11y_bus()
     objects = Objects(layout, bus.get_unique_name())
     for path, n in objects.nodes.items():
         for iface in INTERFACES[:1 + ("text" in n)]:

@@ -85,13 +85,12 @@ class HeadlessSession:
 
 def main(args):
     a11y = args[:1] != ["--no-a11y"]
-    args = args[1 - a11y:]
-    args = args[1:] if args[:1] == ["--"] else args
-    if not args or args[0].startswith("--"):
-        print("usage: headless-session [--no-a11y] [--] COMMAND...", file=sys.stderr)
-        return 2
+    command = args[0 if a11y else 1:]
+    command = command[1:] if command[:1] == ["--"] else command
+    if not command:
+        return print("usage: headless-session [--no-a11y] [--] COMMAND...", file=sys.stderr) or 2
     with HeadlessSession(a11y=a11y) as session:
-        return subprocess.run(args, env=session.env).returncode
+        return subprocess.run(command, env=session.env).returncode
 
 
 if __name__ == "__main__":

@@ -1,11 +1,8 @@
-"""Windows of real toolkits (GTK 4, Qt 5) for the end-to-end tests, and the readiness check that
-every window program of this folder shares.
+"""Windows of real toolkits for the end-to-end tests, and the readiness check of every window program.
 
-Usage: /usr/bin/python3 toolkit_windows.py gtk4|qt5 TEXT ENTRY LABEL
-One window: a multi-line text view holding TEXT, a single-line entry holding ENTRY and a label.
-Prints "ready" once active on the accessibility bus; then each stdin line "select text|entry START
-END" (code points) focuses that widget, selects the range and prints "ok". It dies with its parent.
-"""
+Usage: /usr/bin/python3 toolkit_windows.py gtk4|qt5 TEXT ENTRY LABEL: a text view holding TEXT, an
+entry holding ENTRY and a label. Prints "ready" once active on the accessibility bus; each stdin line
+"select text|entry START END" (code points) focuses that widget, selects the range, prints "ok"."""
 import ctypes
 import os
 import signal
@@ -18,18 +15,23 @@ def die_with_parent():
     ctypes.CDLL(None).prctl(1, signal.SIGKILL)  # PR_SET_PDEATHSIG
 
 
+def a11y_bus():
+    """A connection of its own to the session's accessibility bus."""
+    from gi.repository import Gio, GLib
+    address = Gio.bus_get_sync(Gio.BusType.SESSION).call_sync(
+        "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress", None, GLib.VariantType("(s)"), 0, 10000, None)
+    flags = Gio.DBusConnectionFlags.AUTHENTICATION_CLIENT | Gio.DBusConnectionFlags.MESSAGE_BUS_CONNECTION
+    return Gio.DBusConnection.new_for_address_sync(address.unpack()[0], flags, None, None)
+
+
 def active_on_bus(pid):
     """True once the registry lists process `pid` with an ACTIVE top-level window. Asked from the
     process itself, it must be a thread with its own connection: the main loop answers the bus."""
-    from gi.repository import Gio, GLib
+    from gi.repository import GLib
 
     def call(name, path, iface, method, args=None, reply="(a(so))"):
-        return a11y.call_sync(name, path, iface, method, args, GLib.VariantType(reply), 0, 2000, None).unpack()[0]
-    flags = Gio.DBusConnectionFlags.AUTHENTICATION_CLIENT | Gio.DBusConnectionFlags.MESSAGE_BUS_CONNECTION
-    a11y = Gio.DBusConnection.new_for_address_sync(
-        Gio.bus_get_sync(Gio.BusType.SESSION).call_sync(
-            "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress", None, GLib.VariantType("(s)"), 0, 2000,
-            None).unpack()[0], flags, None, None)
+        return bus.call_sync(name, path, iface, method, args, GLib.VariantType(reply), 0, 2000, None).unpack()[0]
+    bus = a11y_bus()
     try:
         for name, path in call("org.a11y.atspi.Registry", "/org/a11y/atspi/accessible/root",
                                "org.a11y.atspi.Accessible", "GetChildren"):
@@ -44,7 +46,7 @@ def active_on_bus(pid):
     except GLib.Error:
         pass
     finally:
-        a11y.close_sync(None)
+        bus.close_sync(None)
     return False
 
 
@@ -85,16 +87,11 @@ def gtk4(text, entry_text, label_text):
     for widget in (view, entry, Gtk.Label(label=label_text)):
         box.append(widget)
     win.set_child(box)
-
-    def select_text(start, end):
-        view.grab_focus()
-        buffer = view.get_buffer()
-        buffer.select_range(buffer.get_iter_at_offset(start), buffer.get_iter_at_offset(end))
-
-    def select_entry(start, end):
-        entry.grab_focus()
-        entry.select_region(start, end)
-    GLib.io_add_watch(sys.stdin, GLib.IO_IN, lambda *_: command({"text": select_text, "entry": select_entry}))
+    buffer = view.get_buffer()
+    select = {"text": lambda start, end: (view.grab_focus(), buffer.select_range(
+        buffer.get_iter_at_offset(start), buffer.get_iter_at_offset(end))),
+        "entry": lambda start, end: (entry.grab_focus(), entry.select_region(start, end))}
+    GLib.io_add_watch(sys.stdin, GLib.IO_IN, lambda *_: command(select))
     win.present()
     announce_ready()
     GLib.MainLoop().run()
@@ -104,8 +101,7 @@ def qt5(text, entry_text, label_text):
     from PyQt5.QtCore import QSocketNotifier
     from PyQt5.QtGui import QTextCursor
     from PyQt5.QtWidgets import QApplication, QLabel, QLineEdit, QTextEdit, QVBoxLayout, QWidget
-    app = QApplication(["qt5-window"])
-    win = QWidget()
+    app, win = QApplication(["qt5-window"]), QWidget()
     layout = QVBoxLayout(win)
     view, entry = QTextEdit(), QLineEdit(entry_text)
     view.setPlainText(text)
@@ -121,12 +117,9 @@ def qt5(text, entry_text, label_text):
         cursor.setPosition(units(text, start))
         cursor.setPosition(units(text, end), QTextCursor.KeepAnchor)
         view.setTextCursor(cursor)
-
-    def select_entry(start, end):
-        entry.setFocus()
-        entry.setSelection(units(entry_text, start), units(entry_text, end) - units(entry_text, start))
     notifier = QSocketNotifier(sys.stdin.fileno(), QSocketNotifier.Read)
-    notifier.activated.connect(lambda *_: command({"text": select_text, "entry": select_entry}))
+    notifier.activated.connect(lambda *_: command({"text": select_text, "entry": lambda start, end: (
+        entry.setFocus(), entry.setSelection(units(entry_text, start), units(entry_text, end) - units(entry_text, start)))}))
     win.show()
     win.activateWindow()
     announce_ready()

@@ -4,7 +4,6 @@ import unittest
 from harness import BusMonitor, Fixture, SessionTestCase, reader_output, run_tool
 
 BEFORE, SELECTED, AFTER = "Cafe\u0301 au lait \U0001F600 and ", "the cho\u0301sen words", " \U0001F44D\U0001F3FD nai\u0308ve end"
-LONG = "y" + "x" * 600 + "tail"
 
 
 def entry(text, caret, *siblings):
@@ -31,10 +30,6 @@ FOCUSED_TEXT = [
     ({"root": {"type": "textview", "id": "t", "text": BEFORE + SELECTED + AFTER}, "focus": "t",
       "selection": [len(BEFORE), len(BEFORE) + len(SELECTED)]},
      selection(BEFORE, SELECTED, AFTER, "AXTextArea"), [{"role": "AXTextArea", "texts": [BEFORE + SELECTED + AFTER]}]),
-    (entry(LONG, 601), selection("x" * 600, "", "tail", "AXTextField", True),
-     [{"role": "AXTextField", "texts": [LONG]}]),
-    (entry("hi", 1, {"type": "label", "text": "a label that must not appear"}),
-     selection("h", "", "i", "AXTextField"), [{"role": "AXTextField", "texts": ["hi"]}]),
     (CROWD, selection("deep ", "\U0001F600 ", "field", "AXTextField"), [{"role": "AXTextField", "texts": [DEEP]}]),
     (PARAGRAPHS, selection(DOC[0] + "\n" + DOC[1][:27], "here", DOC[1][31:] + "\n" + "\n".join(DOC[2:]),
                            "AXTextArea"), [{"role": "AXTextArea", "texts": ["\n".join(DOC)]}]),

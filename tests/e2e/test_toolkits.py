@@ -1,8 +1,8 @@
-"""The readers against real toolkits (a GTK 4 and a Qt 5 window), one session per toolkit."""
+"""The readers against real toolkits: a GTK 4 and a Qt 5 window."""
 import json
 import unittest
 
-from harness import Fixture, HeadlessSession, run_tool
+from harness import Fixture, SessionTestCase, run_tool
 
 TEXT = ("Premi\u00e8re ligne avec caf\u00e9.\nSecond line has an emoji \U0001F600 here and more.\n"
         "\u7b2c\u4e09\u884c\u662f\u4e2d\u6587\u6587\u672c\uff0c\u5305\u542b\u6c49\u5b57\u3002\nLast line.\n")
@@ -19,37 +19,17 @@ CASES = [
 ]
 
 
-class ToolkitCases:
-    @classmethod
-    def setUpClass(cls):
-        cls.session = HeadlessSession().__enter__()
-        try:
-            cls.window = Fixture(cls.session, [cls.toolkit, TEXT, ENTRY, LABEL], script="toolkit_windows.py")
-        except BaseException:
-            cls.session.__exit__(None, None, None)
-            raise
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.window.stop()
-        cls.session.__exit__(None, None, None)
-
-    def test_cases(self):
-        for selection, command, expected in CASES:
-            with self.subTest(command=command, selection=selection):
-                self.assertEqual(self.window.command("select %s %d %d" % selection), "ok")
-                result = run_tool(self.session, *command)
-                self.assertEqual(result.returncode, 0, result)
-                out = result.stdout.decode("utf-8")
-                self.assertEqual(out if command[0] == "panescan" else json.loads(out), expected, result)
-
-
-class Gtk4Test(ToolkitCases, unittest.TestCase):
-    toolkit = "gtk4"
-
-
-class Qt5Test(ToolkitCases, unittest.TestCase):
-    toolkit = "qt5"
+class ToolkitsTest(SessionTestCase):
+    def test_toolkits(self):
+        for toolkit in ("gtk4", "qt5"):
+            with Fixture(self.session, [toolkit, TEXT, ENTRY, LABEL], script="toolkit_windows.py") as window:
+                for selection, command, expected in CASES:
+                    with self.subTest(toolkit=toolkit, command=command, selection=selection):
+                        self.assertEqual(window.command("select %s %d %d" % selection), "ok")
+                        result = run_tool(self.session, *command)
+                        self.assertEqual(result.returncode, 0, result)
+                        out = result.stdout.decode("utf-8")
+                        self.assertEqual(out if command[0] == "panescan" else json.loads(out), expected, result)
 
 
 if __name__ == "__main__":
