@@ -54,9 +54,9 @@ def main(text):
     GLib.set_application_name(desc.get("name", "fixture"))
     ids, windows = {}, []
     # Further windows first: without a window manager the last window presented keeps the focus.
-    for spec in desc.get("windows", []) + [desc]:
-        windows.insert(0, Gtk.Window(title=spec.get("title", "Fixture")))
-        windows[0].add(build(spec.get("root", {}), ids))
+    for shown in desc.get("windows", []) + [desc]:
+        windows.insert(0, Gtk.Window(title=shown.get("title", "Fixture")))
+        windows[0].add(build(shown.get("root", {}), ids))
         windows[0].set_default_size(640, 480)
         windows[0].show_all()
     focus = ids.get(desc.get("focus"), None) if "focus" in desc else None

@@ -137,9 +137,9 @@ class FaultsTest(SessionTestCase):
                                             and not (sanitized and SANITIZER_PATHS.match(p))), [])
 
     def test_hostile_applications(self):
-        for tool, layout, expected in HOSTILE_ROWS:
-            with self.subTest(tool=tool, layout=layout), Fixture(self.session, dict({"text": TEXT}, **layout),
-                                                                  script="hostile_app.py"):
+        for row, (tool, layout, expected) in enumerate(HOSTILE_ROWS):
+            with self.subTest(row=row, tool=tool), Fixture(self.session, dict({"text": TEXT}, **layout),
+                                                            script="hostile_app.py"):
                 result = run_tool(self.session, *READERS[["selprobe", "fieldpeek", "panescan"].index(tool)], timeout=90)
                 got = reader_output(self, tool, result)
                 if tool == "panescan":
