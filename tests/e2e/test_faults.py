@@ -5,6 +5,7 @@ import functools
 import itertools
 import json
 import os
+import pathlib
 import re
 import signal
 import subprocess
@@ -148,10 +149,7 @@ class FaultsTest(SessionTestCase):
 
 
 def descendants(pid):
-    children = []
-    for task in os.listdir("/proc/%d/task" % pid):
-        with open("/proc/%d/task/%s/children" % (pid, task)) as f:
-            children += [int(c) for c in f.read().split()]
+    children = [int(c) for f in pathlib.Path("/proc/%d/task" % pid).glob("*/children") for c in f.read_text().split()]
     return [d for c in children for d in [c] + descendants(c)]
 
 
