@@ -1,15 +1,7 @@
-"""Helpers for the end-to-end tests (tests/e2e, run with this folder on PYTHONPATH as ctest does):
-a headless session, the GTK fixture, running a tool.
-
-`Fixture(session, desc)` shows the window described in fixture.py and returns once it is active on
-the accessibility bus (under Xvfb GTK's present() falls back to XSetInputFocus, which is enough);
-`run_tool` runs bin/<tool> (TOOLS_BIN, else build/bin) in the session and never hangs (a tool that
-overruns its timeout is killed and the result says so); `reader_output` checks a reader's documented
-output; `SilentBus` is a unix socket that accepts connections and never answers.
-"""
+"""Helpers for the end-to-end tests (tests/e2e; this folder on PYTHONPATH, as ctest sets it): run a
+tool (TOOLS_BIN, else build/bin) and never hang, check a reader's documented output, run a window."""
 import json
 import os
-import queue
 import re
 import signal
 import socket
@@ -17,31 +9,18 @@ import subprocess
 import tempfile
 import threading
 import time
+import types
 import unittest
 
 from session import HeadlessSession  # noqa: F401  (re-exported for the tests)
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-PYTHON = "/usr/bin/python3"
 # A loaded 2-core CI machine may need several seconds to start GTK and the accessibility bus.
 READY_TIMEOUT_S = 90
 
 
-def tools_bin():
-    return os.environ.get("TOOLS_BIN") or os.path.join(HERE, "..", "..", "build", "bin")
-
-
-def tool_path(name):
-    return os.path.join(tools_bin(), name)
-
-
-class ToolResult:
-    def __init__(self, returncode, stdout, stderr, seconds, timed_out):
-        self.returncode = returncode
-        self.stdout = stdout
-        self.stderr = stderr
-        self.seconds = seconds
-        self.timed_out = timed_out
+class ToolResult(types.SimpleNamespace):
+    """returncode, stdout, stderr, seconds, timed_out"""
 
     def json_lines(self):
         return [json.loads(line) for line in self.stdout.decode("utf-8").splitlines() if line.strip()]
@@ -52,15 +31,12 @@ class ToolResult:
 
 
 def tool_command(tool, *args):
-    """The command line that runs `tool` with `args`: TOOLS_WRAPPER, when set, goes in front of it
-    (for instance "valgrind --error-exitcode=99 --leak-check=full"), split on blanks."""
-    path = tool if os.sep in tool else tool_path(tool)
-    wrapper = os.environ.get("TOOLS_WRAPPER", "").split()
-    return [*wrapper, path, *[str(a) for a in args]]
+    """`tool` with `args`, behind TOOLS_WRAPPER when set (e.g. "valgrind --error-exitcode=99")."""
+    bin_dir = os.environ.get("TOOLS_BIN") or os.path.join(HERE, "..", "..", "build", "bin")
+    return [*os.environ.get("TOOLS_WRAPPER", "").split(), os.path.join(bin_dir, tool), *map(str, args)]
 
 
 def spawn(session, tool, *args, env=None, stdout=subprocess.PIPE, **kw):
-    """Starts a tool (a name in TOOLS_BIN or a path) with `args` inside the session."""
     proc = subprocess.Popen(tool_command(tool, *args), env=env or session.env, stdin=subprocess.DEVNULL,
                             stdout=stdout, stderr=subprocess.PIPE, **kw)
     proc.started = time.monotonic()
@@ -69,26 +45,17 @@ def spawn(session, tool, *args, env=None, stdout=subprocess.PIPE, **kw):
 
 def finish(proc, timeout=60):
     """The ToolResult of a started tool, killed past `timeout` seconds."""
-    timed_out = False
     try:
         out, err = proc.communicate(timeout=timeout)
     except subprocess.TimeoutExpired:
-        timed_out = True
         proc.kill()
         out, err = proc.communicate()
-    return ToolResult(proc.returncode, out or b"", err, time.monotonic() - proc.started, timed_out)
+    return ToolResult(returncode=proc.returncode, stdout=out or b"", stderr=err, seconds=time.monotonic() - proc.started,
+                      timed_out=proc.returncode == -9)
 
 
 def run_tool(session, tool, *args, timeout=60, env=None):
     return finish(spawn(session, tool, *args, env=env), timeout)
-
-
-def probe(session, *args, env=None, timeout=60):
-    """axprobe's one JSON object; raises unless it ended with status 0 and one line."""
-    result = run_tool(session, "axprobe", *args, env=env, timeout=timeout)
-    if result.timed_out or result.returncode != 0 or result.stdout.count(b"\n") != 1:
-        raise AssertionError(result)
-    return json.loads(result.stdout)
 
 
 PANESCAN_SUMMARY = re.compile(r"panescan: trusted=true app=(.*) nodes=(\d+) textAreas=(\d+) chars=(\d+)")
@@ -123,42 +90,43 @@ def reader_output(test, tool, result, trusted=True):
     return match
 
 
-class Fixture:
-    """The GTK fixture application (fixture.py, or `script`: hostile_app.py) showing `desc`; ready when
-    the constructor returns."""
+class Program:
+    """A program running in `session`, its output lines collected on a thread (it never blocks on
+    the pipe) and its standard error kept in a file. Killed when the test is done with it."""
 
-    def __init__(self, session, desc, ready_timeout=READY_TIMEOUT_S, script="fixture.py"):
-        self.name = desc.get("name", "fixture")
-        self._lines = queue.Queue()
-        self.stderr = b""
-        self.proc = subprocess.Popen([PYTHON, os.path.join(HERE, script), json.dumps(desc)],
-                                     env=session.env, stdin=subprocess.DEVNULL,
-                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    def __init__(self, session, cmd, env=None, stdout=subprocess.PIPE, **kw):
+        self._err, self.out, self.taken = tempfile.TemporaryFile(), [], 0
+        self.proc = subprocess.Popen(cmd, env=env or session.env, stdin=subprocess.PIPE, stdout=stdout,
+                                     stderr=self._err, **kw)
         self.pid = self.proc.pid
-        threading.Thread(target=self._read_stdout, daemon=True).start()
-        threading.Thread(target=self._read_stderr, daemon=True).start()
-        try:
-            line = self._next_line(ready_timeout)
-            if line != "ready":
-                raise RuntimeError("fixture did not get ready (got %r); stderr: %r" % (line, self.stderr[-2000:]))
-        except BaseException:
-            self.stop()
-            raise
+        self._reader = threading.Thread(target=lambda: self.out.extend(self.proc.stdout or ()))
+        self._reader.start()
 
-    def _read_stdout(self):
-        for raw in self.proc.stdout:
-            self._lines.put(raw.decode("utf-8", "replace").rstrip("\n"))
-        self._lines.put(None)
+    def lines(self, timeout=READY_TIMEOUT_S, count=0):
+        """Every whole line, once `count` of them arrived, the output ended or the timeout passed."""
+        deadline = time.monotonic() + timeout
+        while len(self.out) < count and self._reader.is_alive() and time.monotonic() < deadline:
+            time.sleep(0.01)
+        return [line.decode().rstrip("\n") for line in self.out if line.endswith(b"\n")]
 
-    def _read_stderr(self):
-        for raw in self.proc.stderr:
-            self.stderr += raw
+    def line(self, timeout=READY_TIMEOUT_S):
+        """The next line not yet taken; None if none comes in time."""
+        lines = self.lines(timeout, self.taken + 1)[self.taken:]
+        self.taken += bool(lines)
+        return lines[0] if lines else None
 
-    def _next_line(self, timeout):
-        try:
-            return self._lines.get(timeout=timeout)
-        except queue.Empty:
-            return None
+    def command(self, text):
+        """A line to the program, and its answer."""
+        self.proc.stdin.write(text.encode() + b"\n")
+        self.proc.stdin.flush()
+        return self.line()
+
+    def end(self, sig=signal.SIGTERM, timeout=15):
+        """Status and standard error, after `sig` (None: once it ends on its own)."""
+        sig and self.proc.send_signal(sig)
+        status = self.proc.wait(timeout)
+        self._err.seek(0)
+        return status, self._err.read().decode()
 
     def __enter__(self):
         return self
@@ -166,106 +134,67 @@ class Fixture:
     def __exit__(self, *exc):
         self.stop()
 
+    def stop(self):
+        if self.proc.poll() is None:
+            os.kill(self.pid, signal.SIGCONT)
+            self.proc.terminate()
+        try:
+            self.proc.wait(timeout=5)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait()
+        self._reader.join()
+        for stream in (self.proc.stdin, self.proc.stdout, self._err):
+            stream and stream.close()
+
+
+class Fixture(Program):
+    """A window program of this folder (fixture.py showing the window `desc`; hostile_app.py; or
+    toolkit_windows.py with `desc` its argument list) running in `session`, ready once built."""
+
+    def __init__(self, session, desc, script="fixture.py", ready_timeout=READY_TIMEOUT_S):
+        args = desc if isinstance(desc, list) else [json.dumps(desc)]
+        super().__init__(session, ["/usr/bin/python3", os.path.join(HERE, script), *args])
+        if self.line(ready_timeout) != "ready":
+            self.end(signal.SIGKILL)
+            raise RuntimeError("%s did not get ready: %r" % (script, self.end(None)[1][-2000:]))
+
     def freeze(self):
         os.kill(self.pid, signal.SIGSTOP)
-
-    def thaw(self):
-        os.kill(self.pid, signal.SIGCONT)
 
     def longest_gap_ms(self, timeout=30):
         """The fixture's longest main-loop stall since start or the previous call, in ms."""
         os.kill(self.pid, signal.SIGUSR1)
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            line = self._next_line(max(0.01, deadline - time.monotonic()))
-            if line is None:
-                break
-            if line.startswith("gap-ms "):
-                return float(line.split()[1])
-        raise RuntimeError("fixture did not report its gap")
-
-    def stop(self):
-        if self.proc.poll() is None:
-            try:
-                os.kill(self.pid, signal.SIGCONT)
-            except ProcessLookupError:
-                pass
-            self.proc.terminate()
-            try:
-                self.proc.wait(timeout=5)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
-        for stream in (self.proc.stdout, self.proc.stderr):
-            try:
-                stream.close()
-            except (OSError, ValueError):
-                pass  # the reader thread may be closing it at the same moment
-
-
-class SilentBus:
-    """A unix socket that accepts every connection and never says a word: a hung bus."""
-
-    def __init__(self):
-        self._dir = tempfile.mkdtemp(prefix="silent-bus-")
-        self.path = os.path.join(self._dir, "socket")
-        self.address = "unix:path=" + self.path
-        self._sock = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-        self._sock.bind(self.path)
-        self._sock.listen(64)
-        self._held = []
-        self._stop = False
-        self._thread = threading.Thread(target=self._accept, daemon=True)
-        self._thread.start()
-
-    def _accept(self):
-        self._sock.settimeout(0.1)
-        while not self._stop:
-            try:
-                conn, _ = self._sock.accept()
-                self._held.append(conn)  # kept open, never read from or written to
-            except socket.timeout:
-                continue
-            except OSError:
-                return
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.close()
-
-    def close(self):
-        self._stop = True
-        self._thread.join(timeout=2)
-        for conn in self._held:
-            conn.close()
-        self._sock.close()
-        try:
-            os.unlink(self.path)
-            os.rmdir(self._dir)
-        except OSError:
+        while (line := self.line(timeout)) and not line.startswith("gap-ms "):
             pass
+        if not line:
+            raise RuntimeError("fixture did not report its gap")
+        return float(line.split()[1])
+
+
+def silent_bus(test):
+    """The address of a unix socket that takes every connection and never says a word: a hung bus."""
+    path = os.path.join(tempfile.mkdtemp(prefix="silent-bus-"), "socket")
+    sock = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+    test.addCleanup(sock.close)
+    sock.bind(path)
+    sock.listen(64)  # connections wait in the backlog, never accepted
+    return "unix:path=" + path
 
 
 class BusMonitor:
-    """dbus-monitor on the session's accessibility bus: the method calls made while it runs.
-
-    `calls()` stops it and returns each call as (destination, path, interface, member, arguments),
-    the arguments as dbus-monitor prints them."""
+    """dbus-monitor on the session's accessibility bus. `calls()` stops it and returns the method
+    calls made meanwhile as (destination, path, interface, member, arguments)."""
 
     def __init__(self, session):
-        reply = subprocess.run(["dbus-send", "--session", "--print-reply=literal", "--dest=org.a11y.Bus",
-                                "/org/a11y/bus", "org.a11y.Bus.GetAddress"], env=session.env,
-                               capture_output=True, text=True, timeout=30, check=True)
-        # Into a file, not a pipe: a monitor blocked on a full pipe gets no more messages from the
-        # bus, which silently dropped half of a 600-call search.
+        address = subprocess.run(["xprop", "-root", "AT_SPI_BUS"], env=session.env, capture_output=True,
+                                 text=True, timeout=30).stdout.split("=", 1)[1].strip().strip('"')
+        # Into a file, not a pipe: a monitor blocked on a full pipe gets no more messages from the bus.
         self._out = tempfile.TemporaryFile("w+")
-        self.proc = subprocess.Popen(["stdbuf", "-oL", "dbus-monitor", "--address", reply.stdout.strip(),
-                                      "type='method_call'"],
-                                     env=session.env, stdout=self._out, stderr=subprocess.DEVNULL, text=True)
-        # It prints the loss of its own name as soon as it is monitoring; a monitor that never
-        # starts leaves the call list empty, which the tests' own checks then catch.
+        self.proc = subprocess.Popen(["stdbuf", "-oL", "dbus-monitor", "--address", address, "type='method_call'"],
+                                     stdout=self._out, stderr=subprocess.DEVNULL, text=True)
+        # It prints the loss of its own name once it monitors; one that never starts leaves the call
+        # list empty, which the tests' own checks catch.
         deadline = time.monotonic() + READY_TIMEOUT_S
         while os.fstat(self._out.fileno()).st_size == 0 and time.monotonic() < deadline:
             time.sleep(0.01)
@@ -278,8 +207,7 @@ class BusMonitor:
         for line in self._out.read().splitlines():
             if line.startswith("method call "):
                 fields = dict(f.split("=", 1) for f in line.replace(";", "").split() if "=" in f)
-                calls.append([fields.get("destination"), fields.get("path"), fields.get("interface"),
-                              fields.get("member"), ""])
+                calls.append([fields.get(k) for k in ("destination", "path", "interface", "member")] + [""])
             elif calls and line.startswith(" "):
                 calls[-1][4] += line.strip() + " "
         return [tuple(c) for c in calls]
@@ -288,9 +216,8 @@ class BusMonitor:
         return self
 
     def __exit__(self, *exc):
-        if self.proc.poll() is None:
-            self.proc.kill()
-            self.proc.wait()
+        self.proc.kill()
+        self.proc.wait()
         self._out.close()
 
 
@@ -299,8 +226,4 @@ class SessionTestCase(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        cls.session = HeadlessSession().__enter__()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.session.__exit__(None, None, None)
+        cls.session = cls.enterClassContext(HeadlessSession())

@@ -1,28 +1,14 @@
-"""A fake AT-SPI application that lies: for the security tests, it serves what no toolkit would.
+"""A fake AT-SPI application that serves what no toolkit would, for the fault tests.
 
-Usage: /usr/bin/python3 hostile_app.py LAYOUT_JSON   (run inside a headless session with a11y)
-
-It connects to the accessibility bus, registers with the registry (Socket.Embed) and exports, over
-plain GDBus, the Accessible, Text and Application interfaces for a handful of objects:
-  root (application "hostile") -> frame (ACTIVE) -> liar (ChildCount 1000000; its children are the
-                                                    frame again, a null reference or an error),
-                                                 -> chain of LAYOUT["depth"] nested panels,
-                                                 -> label (LAYOUT["label"]),
-                                                 -> entry (FOCUSED, the text LAYOUT["text"]).
-The entry answers GetSelection with LAYOUT["selection"] and CaretOffset with LAYOUT["caret"]. With
-LAYOUT["slow"] = [object, method, ms] ("frame", "GetState", 450), the application is busy for ms
-before its first answer to that method of that object (a slow answer, once). With
-LAYOUT["listened"], the frame is ACTIVE only once some client has registered for an event, as
-Chromium's is. With LAYOUT["unready"] = [ms, counted(, unselected)], the entry's text is not ready
-until ms after its first Text read, as Firefox's: GetText answers "" and CharacterCount its length
-if counted, else 0; if unselected, there is no selection nor caret either. With
-LAYOUT["contenteditable"], the entry is an editable section, as Firefox's <div>. With
-LAYOUT["liar"] = 0, the frame has no liar. With LAYOUT["paragraphs"], the liar is a focused panel
-holding a document without a Text interface whose children are one paragraph object each, offsets
-counted in UTF-16 units (as LibreOffice Writer's), paragraph LAYOUT["focus"] focused. Prints
-"ready" once registered. Dies with its parent; SIGTERM ends it.
+Usage: /usr/bin/python3 hostile_app.py LAYOUT_JSON. Objects: root ("hostile") -> frame (ACTIVE) ->
+liar (ChildCount 1000000; children: the frame again, a null reference, an error), a chain of "depth"
+panels, label ("label"), entry (FOCUSED; "text", GetSelection "selection", CaretOffset "caret").
+"slow": [object, method, ms]: busy for ms before its first answer; "listened": the frame ACTIVE only
+once a client registered for an event (Chromium); "unready": [ms, counted(, unselected)]: the text
+"" until ms after its first read, CharacterCount 0 unless counted, no range if unselected (Firefox);
+"contenteditable": the entry a section; "liar": 0 drops the liar; "paragraphs": a focused panel
+holding a document of paragraphs in UTF-16 offsets, paragraph "focus" focused (LibreOffice).
 """
-import ctypes
 import json
 import signal
 import sys
@@ -30,219 +16,141 @@ import time
 
 from gi.repository import Gio, GLib
 
+from toolkit_windows import a11y_bus, die_with_parent
+
 ROOT = "/org/a11y/atspi/accessible/root"
 NULL = "/org/a11y/atspi/null"
 FRAME, ENTRY, LABEL, LIAR = ROOT + "/frame", ROOT + "/entry", ROOT + "/label", ROOT + "/liar"
 ROLE = {"application": 75, "frame": 23, "entry": 79, "label": 29, "panel": 39, "section": 85,
         "paragraph": 73, "document": 94}
 ACTIVE, EDITABLE, FOCUSABLE, FOCUSED, SINGLE_LINE, SHOWING, VISIBLE = 1, 7, 11, 12, 25, 26, 30
-
-XML = """<node>
-<interface name="org.a11y.atspi.Accessible">
- <method name="GetChildAtIndex"><arg type="i" direction="in"/><arg type="(so)" direction="out"/></method>
- <method name="GetChildren"><arg type="a(so)" direction="out"/></method>
- <method name="GetRole"><arg type="u" direction="out"/></method>
- <method name="GetState"><arg type="au" direction="out"/></method>
- <method name="GetInterfaces"><arg type="as" direction="out"/></method>
- <method name="GetIndexInParent"><arg type="i" direction="out"/></method>
- <property name="Name" type="s" access="read"/>
- <property name="Description" type="s" access="read"/>
- <property name="Parent" type="(so)" access="read"/>
- <property name="ChildCount" type="i" access="read"/>
-</interface>
-<interface name="org.a11y.atspi.Text">
- <method name="GetText"><arg type="i" direction="in"/><arg type="i" direction="in"/><arg type="s" direction="out"/></method>
- <method name="GetSelection"><arg type="i" direction="in"/><arg type="i" direction="out"/><arg type="i" direction="out"/></method>
- <method name="GetNSelections"><arg type="i" direction="out"/></method>
- <property name="CaretOffset" type="i" access="read"/>
- <property name="CharacterCount" type="i" access="read"/>
-</interface>
-</node>"""
+SHOWN = [SHOWING, VISIBLE]
+ARGS = {"GetChildAtIndex": "i", "GetText": "ii", "GetSelection": "i"}
+REPLY = {"GetChildAtIndex": "(so)", "GetChildren": "a(so)", "GetRole": "u", "GetState": "au",
+         "GetInterfaces": "as", "GetIndexInParent": "i", "GetText": "s", "GetSelection": "ii", "GetNSelections": "i"}
+PROPS = {"Accessible": {"Name": "s", "Description": "s", "Parent": "(so)", "ChildCount": "i"},
+         "Text": {"CaretOffset": "i", "CharacterCount": "i"}}
 
 
-def states(*bits):
-    words = [0, 0]
-    for bit in bits:
-        words[bit // 32] |= 1 << (bit % 32)
-    return words
+def interface(name, methods):
+    def args(types, direction):
+        return "".join('<arg type="%s" direction="%s"/>' % (t, direction) for t in types)
+    return '<interface name="org.a11y.atspi.%s">%s%s</interface>' % (name, "".join(
+        '<method name="%s">%s%s</method>' % (m, args(ARGS.get(m, ""), "in"), args(REPLY[m] if m == "GetSelection"
+                                                                                  else [REPLY[m]], "out"))
+        for m in methods), "".join('<property name="%s" type="%s" access="read"/>' % p for p in PROPS[name].items()))
+
+
+INTERFACES = Gio.DBusNodeInfo.new_for_xml("<node>%s%s</node>" % (
+    interface("Accessible", list(REPLY)[:6]), interface("Text", list(REPLY)[6:]))).interfaces
+
+
+def node(role, children=(), states=SHOWN, name="", **more):
+    return dict(role=role, name=name, children=None if children is None else list(children), states=states, **more)
 
 
 class Objects:
     def __init__(self, layout, name):
-        self.layout = layout
-        self.name = name
-        depth = layout.get("depth", 0)
-        chain = [ROOT + "/chain/%d" % i for i in range(depth)]
-        self.nodes = {
-            ROOT: {"role": "application", "name": "hostile", "children": [FRAME], "states": []},
-            FRAME: {"role": "frame", "name": layout.get("title", "Hostile"),
-                    "states": [SHOWING, VISIBLE] + ([] if layout.get("listened") else [ACTIVE]),
-                    "children": [LIAR][:layout.get("liar", 1)] + chain[:1] + [LABEL, ENTRY]},
-            ENTRY: {"role": "entry", "name": "", "text": layout.get("text", ""),
-                    "states": [FOCUSED, FOCUSABLE, EDITABLE, SINGLE_LINE, SHOWING, VISIBLE], "children": []},
-            LABEL: {"role": "label", "name": layout.get("label", ""), "text": layout.get("label", ""),
-                    "states": [SHOWING, VISIBLE], "children": []},
-            LIAR: {"role": "panel", "name": "", "states": [SHOWING, VISIBLE], "children": None},
-        }
-        if layout.get("contenteditable"):
-            self.nodes[ENTRY].update(role="section", states=[FOCUSED, FOCUSABLE, EDITABLE, SHOWING, VISIBLE])
-        self.ready_at = None
+        self.layout, self.name, self.ready_at = layout, name, None
+        chain = [ROOT + "/chain/%d" % i for i in range(layout.get("depth", 0))]
         kids = [ROOT + "/p/%d" % i for i in range(len(layout.get("paragraphs", [])))]
+        entry_states = [FOCUSED, FOCUSABLE, EDITABLE] + SHOWN
+        self.nodes = {
+            ROOT: node("application", [FRAME], [], name="hostile"),
+            FRAME: node("frame", [LIAR][:layout.get("liar", 1)] + chain[:1] + [LABEL, ENTRY],
+                        SHOWN + ([] if layout.get("listened") else [ACTIVE])),
+            ENTRY: node("section", states=entry_states, text=layout.get("text", "")) if layout.get("contenteditable")
+            else node("entry", states=entry_states + [SINGLE_LINE], text=layout.get("text", "")),
+            LABEL: node("label", name=layout.get("label", ""), text=layout.get("label", "")),
+            LIAR: node("panel", None),
+        }
         if kids:
-            self.nodes[ENTRY] = {"role": "document", "name": "", "states": [SHOWING, VISIBLE], "children": kids}
-            # No liar to spend the walk's budget: a panel marked focused though not focusable, as
-            # LibreOffice's, holds the document.
-            self.nodes[LIAR] = {"role": "panel", "name": "", "states": [FOCUSED, SHOWING, VISIBLE], "children": [ENTRY]}
+            # A panel marked focused though not focusable, as LibreOffice's, holds the document.
+            self.nodes.update({ENTRY: node("document", kids), LIAR: node("panel", [ENTRY], [FOCUSED] + SHOWN)})
             self.nodes[FRAME]["children"] = [LIAR]
         for i, path in enumerate(kids):
-            self.nodes[path] = {"role": "paragraph", "name": "", "text": layout["paragraphs"][i], "utf16": True,
-                                "parent": ENTRY, "children": [], "states": [EDITABLE, SHOWING, VISIBLE] + (
-                                    [FOCUSED] if i == layout.get("focus") else [])}
+            self.nodes[path] = node("paragraph", states=[EDITABLE] + SHOWN + [FOCUSED] * (i == layout.get("focus")),
+                                    text=layout["paragraphs"][i], utf16=True, parent=ENTRY)
         for i, path in enumerate(chain):
-            self.nodes[path] = {"role": "panel", "name": "", "states": [SHOWING, VISIBLE],
-                                "children": chain[i + 1:i + 2]}
+            self.nodes[path] = node("panel", chain[i + 1:i + 2])
 
-    def ref(self, path):
-        return (self.name, path)
-
-    def child_count(self, node):
-        return 1000000 if node["children"] is None else len(node["children"])
-
-    def child(self, node, index):
-        if node["children"] is not None:
-            if 0 <= index < len(node["children"]):
-                return self.ref(node["children"][index])
-            return ("", NULL)
-        # The liar: an ancestor again, a null reference, or (raised) an error.
-        if index % 3 == 0:
-            return self.ref(FRAME)
-        if index % 3 == 1:
-            return ("", NULL)
-        raise ValueError("no such child")
+    def child(self, n, index):
+        if n["children"] is not None:
+            return (self.name, n["children"][index]) if 0 <= index < len(n["children"]) else ("", NULL)
+        if index % 3 == 2:  # the liar: an ancestor again, a null reference, or an error
+            raise ValueError("no such child")
+        return [(self.name, FRAME), ("", NULL)][index % 3]
 
     def unready(self, path):
         # The first Text read of the entry starts the clock; until it runs out the text is "".
         if path != ENTRY or "unready" not in self.layout:
             return False
-        if self.ready_at is None:
-            self.ready_at = time.monotonic() + self.layout["unready"][0] / 1000
+        self.ready_at = self.ready_at or time.monotonic() + self.layout["unready"][0] / 1000
         return time.monotonic() < self.ready_at
 
+    def answer(self, path, method, params):
+        n = self.nodes[path]
+        count = 1000000 if n["children"] is None else len(n["children"])
+        hidden = method in ("GetSelection", "CaretOffset") and self.unready(path) and self.layout["unready"][2:]
+        siblings = self.nodes[n.get("parent", FRAME)]["children"] or []
+        if method == "GetChildren":
+            return [self.child(n, i) for i in range(min(count, 50)) if n["children"] is not None or i % 3 != 2]
+        if method == "GetText":
+            text, start, end = "" if self.unready(path) else n["text"], max(0, params[0]), params[1]
+            if n.get("utf16"):
+                return text.encode("utf-16-le")[2 * start:None if end < 0 else 2 * end].decode("utf-16-le", "replace")
+            return text[start:None if end < 0 else end]
+        if method == "CharacterCount":
+            text = n.get("text", "")
+            counted = not self.unready(path) or self.layout["unready"][1]
+            return (len(text.encode("utf-16-le")) // 2 if n.get("utf16") else len(text)) if counted else 0
+        return {"GetChildAtIndex": lambda: self.child(n, params and params[0]), "GetRole": lambda: ROLE[n["role"]],
+                "GetIndexInParent": lambda: siblings.index(path) if path in siblings else 0,
+                "GetState": lambda: [sum(1 << b for b in n["states"]), 0],
+                "GetInterfaces": lambda: ["org.a11y.atspi.Accessible"] + ["org.a11y.atspi.Text"] * ("text" in n),
+                "GetSelection": lambda: (0, 0) if hidden else tuple(self.layout.get("selection", [0, 0])),
+                "GetNSelections": lambda: 1, "Name": lambda: n["name"], "Description": lambda: "",
+                "ChildCount": lambda: count, "CaretOffset": lambda: -1 if hidden else self.layout.get("caret", 0),
+                "Parent": lambda: ("", NULL) if path == ROOT else (self.name, n.get("parent", FRAME))}[method]()
+
     def method(self, conn, sender, path, iface, method, params, invocation):
-        node = self.nodes.get(path)
-        if node is None:
-            invocation.return_dbus_error("org.freedesktop.DBus.Error.UnknownObject", path)
-            return
         slow = self.layout.get("slow")
         if slow and (ROOT + "/" + slow[0], slow[1]) == (path, method):
             del self.layout["slow"]
             time.sleep(slow[2] / 1000)  # the whole application is busy, as a real one would be
+        if method in ("GetSelection", "GetNSelections") and FOCUSED not in self.nodes[path]["states"]:
+            return invocation.return_dbus_error("org.freedesktop.DBus.Error.UnknownMethod", method)
         try:
-            if method == "GetChildAtIndex":
-                reply = GLib.Variant("((so))", (self.child(node, params.unpack()[0]),))
-            elif method == "GetChildren":
-                count = min(self.child_count(node), 50)
-                kids = []
-                for i in range(count):
-                    try:
-                        kids.append(self.child(node, i))
-                    except ValueError:
-                        pass
-                reply = GLib.Variant("(a(so))", (kids,))
-            elif method == "GetRole":
-                reply = GLib.Variant("(u)", (ROLE[node["role"]],))
-            elif method == "GetState":
-                reply = GLib.Variant("(au)", (states(*node["states"]),))
-            elif method == "GetInterfaces":
-                names = ["org.a11y.atspi.Accessible"] + (["org.a11y.atspi.Text"] if "text" in node else [])
-                reply = GLib.Variant("(as)", (names,))
-            elif method == "GetIndexInParent":
-                siblings = self.nodes[node.get("parent", FRAME)]["children"] or []
-                reply = GLib.Variant("(i)", (siblings.index(path) if path in siblings else 0,))
-            elif method == "GetText" and "text" in node:
-                start, end = params.unpack()
-                text = "" if self.unready(path) else node["text"]
-                if node.get("utf16"):
-                    text = text.encode("utf-16-le")[2 * max(0, start):None if end < 0 else 2 * end]
-                    reply = GLib.Variant("(s)", (text.decode("utf-16-le", "replace"),))
-                else:
-                    reply = GLib.Variant("(s)", (text[max(0, start):] if end < 0 else text[max(0, start):end],))
-            elif method == "GetSelection" and FOCUSED in node["states"]:
-                hidden = self.unready(path) and self.layout["unready"][2:]
-                reply = GLib.Variant("(ii)", (0, 0) if hidden else tuple(self.layout.get("selection", [0, 0])))
-            elif method == "GetNSelections" and FOCUSED in node["states"]:
-                reply = GLib.Variant("(i)", (1,))
-            else:
-                invocation.return_dbus_error("org.freedesktop.DBus.Error.UnknownMethod", method)
-                return
+            reply = self.answer(path, method, params.unpack())
         except ValueError as error:
-            invocation.return_dbus_error("org.freedesktop.DBus.Error.Failed", str(error))
-            return
-        invocation.return_value(reply)
+            return invocation.return_dbus_error("org.freedesktop.DBus.Error.Failed", str(error))
+        invocation.return_value(GLib.Variant("(%s)" % REPLY[method], reply if method == "GetSelection" else (reply,)))
 
     def prop(self, conn, sender, path, iface, name):
-        node = self.nodes.get(path)
-        if node is None:
-            return None
-        if name == "Name":
-            return GLib.Variant("s", node["name"])
-        if name == "Description":
-            return GLib.Variant("s", "")
-        if name == "Parent":
-            return GLib.Variant("(so)", ("", NULL) if path == ROOT else self.ref(node.get("parent", FRAME)))
-        if name == "ChildCount":
-            return GLib.Variant("i", self.child_count(node))
-        if name == "CaretOffset":
-            hidden = self.unready(path) and self.layout["unready"][2:]
-            return GLib.Variant("i", -1 if hidden else self.layout.get("caret", 0))
-        if name == "CharacterCount":
-            text = node.get("text", "")
-            counted = not self.unready(path) or self.layout["unready"][1]
-            length = len(text.encode("utf-16-le")) // 2 if node.get("utf16") else len(text)
-            return GLib.Variant("i", length if counted else 0)
-        return None
+        return GLib.Variant(PROPS[iface.rsplit(".", 1)[1]][name], self.answer(path, name, ()))
 
 
 def main():
-    ctypes.CDLL("libc.so.6").prctl(1, signal.SIGKILL)  # PR_SET_PDEATHSIG: die with the test
-    layout = json.loads(sys.argv[1])
-    session = Gio.bus_get_sync(Gio.BusType.SESSION, None)
-    address = session.call_sync("org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress", None,
-                                GLib.VariantType("(s)"), Gio.DBusCallFlags.NONE, 10000, None).unpack()[0]
-    bus = Gio.DBusConnection.new_for_address_sync(
-        address, Gio.DBusConnectionFlags.AUTHENTICATION_CLIENT | Gio.DBusConnectionFlags.MESSAGE_BUS_CONNECTION,
-        None, None)
+    die_with_parent()
+    layout, bus = json.loads(sys.argv[1]), a11y_bus()
     objects = Objects(layout, bus.get_unique_name())
-    info = Gio.DBusNodeInfo.new_for_xml(XML)
-    for path in objects.nodes:
-        for iface in info.interfaces:
-            if iface.name == "org.a11y.atspi.Text" and "text" not in objects.nodes[path]:
-                continue
+    for path, n in objects.nodes.items():
+        for iface in INTERFACES[:1 + ("text" in n)]:
             bus.register_object(path, iface, objects.method, objects.prop, None)
     bus.signal_subscribe(None, "org.a11y.atspi.Registry", "EventListenerRegistered", None, None,
                          Gio.DBusSignalFlags.NONE, lambda *_: objects.nodes[FRAME]["states"].append(ACTIVE))
-    bus.call_sync("org.a11y.atspi.Registry", ROOT, "org.a11y.atspi.Socket", "Embed",
-                  GLib.Variant("((so))", ((objects.name, ROOT),)), GLib.VariantType("((so))"),
-                  Gio.DBusCallFlags.NONE, 10000, None)
+
+    def call(bus_name, iface, method, args, reply):
+        return bus.call_sync(bus_name, ROOT, iface, method, args, GLib.VariantType(reply), 0, 10000, None).unpack()[0]
+    call("org.a11y.atspi.Registry", "org.a11y.atspi.Socket", "Embed", GLib.Variant("((so))", ((objects.name, ROOT),)),
+         "((so))")
+    # Ready once the registry lists this application: the tools find it from then on.
+    while objects.name not in [n for n, _ in call("org.a11y.atspi.Registry", "org.a11y.atspi.Accessible",
+                                                   "GetChildren", None, "(a(so))")]:
+        time.sleep(0.05)
+    print("ready", flush=True)
     loop = GLib.MainLoop()
     GLib.unix_signal_add(GLib.PRIORITY_DEFAULT, signal.SIGTERM, loop.quit)
-
-    def listed():
-        # Ready once the registry lists this application: the tools find it from then on.
-        def done(conn, result):
-            try:
-                apps = conn.call_finish(result).unpack()[0]
-            except GLib.Error:
-                apps = []
-            if any(name == objects.name for name, _ in apps):
-                print("ready", flush=True)
-            else:
-                GLib.timeout_add(50, listed)
-        bus.call("org.a11y.atspi.Registry", ROOT, "org.a11y.atspi.Accessible", "GetChildren", None,
-                 GLib.VariantType("(a(so))"), Gio.DBusCallFlags.NONE, 10000, None, done)
-        return False
-
-    listed()
     loop.run()
 
 

@@ -1,29 +1,22 @@
 """A private headless desktop session: Xvfb, a session D-Bus and (optionally) the accessibility bus.
 
-Used by the end-to-end tests and, through scripts/headless-session, by the demo. Every process it
-starts is stopped by its pid; it never touches another display or the user's own session.
+Used by the end-to-end tests and, as `scripts/headless-session [--no-a11y] [--] COMMAND...`, by the
+demo. Every process it starts is stopped by its pid; it never touches the user's own session.
 """
 import os
 import shutil
-import signal
 import subprocess
 import sys
 import tempfile
-import time
 
-AT_SPI_LAUNCHER_CANDIDATES = ("/usr/libexec/at-spi-bus-launcher", "/usr/lib/at-spi2-core/at-spi-bus-launcher")
+LAUNCHERS = ("/usr/libexec/at-spi-bus-launcher", "/usr/lib/at-spi2-core/at-spi-bus-launcher")
 
 
 class HeadlessSession:
     """Starts on __enter__, stops on __exit__. `env` is the environment for programs inside it."""
 
     def __init__(self, a11y=True):
-        self.a11y = a11y
-        self.env = None
-        self.display = None
-        self._pids = []
-        self._procs = []
-        self._runtime = None
+        self.a11y, self._procs, self._runtime = a11y, [], None
 
     def __enter__(self):
         try:
@@ -36,100 +29,68 @@ class HeadlessSession:
     def __exit__(self, *exc):
         self.stop()
 
+    def start(self, cmd, **kw):
+        kw.setdefault("stdout", subprocess.DEVNULL)
+        proc = subprocess.Popen(cmd, env=self.env, stderr=subprocess.DEVNULL, **kw)
+        self._procs.append(proc)
+        return proc
+
     def _start(self):
         # A private runtime directory: two sessions on one machine must not share the a11y socket.
         self._runtime = tempfile.mkdtemp(prefix="headless-")
-        os.chmod(self._runtime, 0o700)
-        env = {k: v for k, v in os.environ.items()
-               if k not in ("DISPLAY", "DBUS_SESSION_BUS_ADDRESS", "AT_SPI_BUS_ADDRESS", "WAYLAND_DISPLAY")}
-        env["XDG_RUNTIME_DIR"] = self._runtime
-        env["NO_AT_BRIDGE"] = "0"
-        env["GTK_A11Y"] = "atspi"
-        # The bus launcher keeps org.a11y.Status IsEnabled in GSettings: a memory backend keeps a
-        # test's trust request out of the user's own settings (dconf).
-        env["GSETTINGS_BACKEND"] = "memory"
-
-        # Xvfb picks a free display and prints its number when it is ready.
+        drop = ("DISPLAY", "DBUS_SESSION_BUS_ADDRESS", "AT_SPI_BUS_ADDRESS", "WAYLAND_DISPLAY")
+        self.env = {k: v for k, v in os.environ.items() if k not in drop}
+        # A memory GSettings backend keeps org.a11y.Status IsEnabled out of the user's own settings.
+        self.env.update(XDG_RUNTIME_DIR=self._runtime, NO_AT_BRIDGE="0", GTK_A11Y="atspi", GSETTINGS_BACKEND="memory",
+                        QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_QPA_PLATFORM="xcb", GSK_RENDERER="cairo")
+        # Xvfb picks a free display and prints its number when ready. -noreset: a server that resets
+        # when its last client leaves wipes the AT_SPI_BUS property, without which Qt 5 never registers.
         rfd, wfd = os.pipe()
-        xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(wfd), "-nolisten", "tcp", "-screen", "0", "1280x800x24"],
-                                pass_fds=(wfd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env)
+        self.start(["Xvfb", "-displayfd", str(wfd), "-noreset", "-nolisten", "tcp", "-screen", "0", "1280x800x24"],
+                   pass_fds=(wfd,))
         os.close(wfd)
-        self._procs.append(xvfb)
-        number = b""
-        deadline = time.monotonic() + 10
-        while not number.endswith(b"\n") and time.monotonic() < deadline:
-            chunk = os.read(rfd, 16)
-            if not chunk:
-                break
-            number += chunk
-        os.close(rfd)
-        if not number.strip():
+        with os.fdopen(rfd) as f:
+            self.display = self.env["DISPLAY"] = ":" + f.readline().strip()
+        if self.display == ":":
             raise RuntimeError("Xvfb did not start")
-        self.display = ":" + number.decode().strip()
-        env["DISPLAY"] = self.display
-
-        # dbus-daemon writes its address and pid to files: reading them from a pipe can hang.
-        addr_file = os.path.join(self._runtime, "bus-address")
-        pid_file = os.path.join(self._runtime, "bus-pid")
-        with open(addr_file, "w") as a, open(pid_file, "w") as p:
-            subprocess.run(["dbus-daemon", "--session", "--fork", "--nopidfile",
-                            "--print-address=%d" % a.fileno(), "--print-pid=%d" % p.fileno()],
-                           pass_fds=(a.fileno(), p.fileno()), env=env, check=True,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=10)
-        with open(addr_file) as f:
-            env["DBUS_SESSION_BUS_ADDRESS"] = f.read().strip()
-        with open(pid_file) as f:
-            self._pids.append(int(f.read().strip()))
-
+        # dbus-daemon prints its address once it listens; it ends with the session when its pid is stopped.
+        bus = self.start(["dbus-daemon", "--session", "--nofork", "--nopidfile", "--print-address"],
+                         stdout=subprocess.PIPE, text=True)
+        self.env["DBUS_SESSION_BUS_ADDRESS"] = bus.stdout.readline().strip()
+        bus.stdout.close()
         if self.a11y:
-            launcher = next((p for p in AT_SPI_LAUNCHER_CANDIDATES if os.path.exists(p)), None)
+            launcher = next((p for p in LAUNCHERS if os.path.exists(p)), None)
             if launcher is None:
                 raise RuntimeError("at-spi-bus-launcher not found (package at-spi2-core)")
-            self._procs.append(subprocess.Popen([launcher, "--launch-immediately", "--a11y=1"], env=env,
-                                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
-        self.env = env
+            self.start([launcher, "--launch-immediately", "--a11y=1"])
+            address = subprocess.run(["dbus-send", "--session", "--print-reply=literal", "--dest=org.a11y.Bus",
+                                      "/org/a11y/bus", "org.a11y.Bus.GetAddress"], env=self.env, check=True,
+                                     capture_output=True, text=True, timeout=30).stdout.strip()
+            subprocess.run(["xprop", "-root", "-f", "AT_SPI_BUS", "8s", "-set", "AT_SPI_BUS", address],
+                           env=self.env, check=True, timeout=30)
 
     def stop(self):
         for proc in reversed(self._procs):
-            if proc.poll() is None:
-                proc.terminate()
-                try:
-                    proc.wait(timeout=3)
-                except subprocess.TimeoutExpired:
-                    proc.kill()
-                    proc.wait()
-        self._procs = []
-        for pid in self._pids:
+            proc.terminate()
             try:
-                os.kill(pid, signal.SIGTERM)
-            except ProcessLookupError:
-                pass
-        self._pids = []
+                proc.wait(timeout=3)
+            except subprocess.TimeoutExpired:
+                proc.kill()
+                proc.wait()
+        self._procs = []
         if self._runtime:
-            # The registry daemon and bus launched by the session live in its runtime dir's bus;
-            # they exit with the session bus.
             shutil.rmtree(self._runtime, ignore_errors=True)
             self._runtime = None
 
 
-def main(argv):
-    """headless-session [--no-a11y] [--] COMMAND...: runs COMMAND inside a fresh session."""
-    a11y = True
-    args = list(argv)
-    while args and args[0].startswith("--"):
-        flag = args.pop(0)
-        if flag == "--":
-            break
-        if flag == "--no-a11y":
-            a11y = False
-        else:
-            print("headless-session: unknown option " + flag, file=sys.stderr)
-            return 2
-    if not args:
-        print("usage: headless-session [--no-a11y] [--] COMMAND...", file=sys.stderr)
-        return 2
+def main(args):
+    a11y = args[:1] != ["--no-a11y"]
+    command = args[0 if a11y else 1:]
+    command = command[1:] if command[:1] == ["--"] else command
+    if not command:
+        return print("usage: headless-session [--no-a11y] [--] COMMAND...", file=sys.stderr) or 2
     with HeadlessSession(a11y=a11y) as session:
-        return subprocess.run(args, env=session.env).returncode
+        return subprocess.run(command, env=session.env).returncode
 
 
 if __name__ == "__main__":

@@ -4,7 +4,6 @@ import unittest
 from harness import BusMonitor, Fixture, SessionTestCase, reader_output, run_tool
 
 BEFORE, SELECTED, AFTER = "Cafe\u0301 au lait \U0001F600 and ", "the cho\u0301sen words", " \U0001F44D\U0001F3FD nai\u0308ve end"
-LONG = "y" + "x" * 600 + "tail"
 
 
 def entry(text, caret, *siblings):
@@ -15,20 +14,23 @@ def entry(text, caret, *siblings):
 def selection(before, selected, after, role, truncated=False):
     return {"ok": True, "role": role, "before": before, "selected": selected, "after": after, "truncated": truncated}
 
+
 # A document of paragraph objects counting UTF-16 units (LibreOffice Writer's), "here" selected.
 DOC = ["Premi\u00e8re ligne avec caf\u00e9.", "Second line has an emoji \U0001F600 here and more.",
        "\u7b2c\u4e09\u884c\u662f\u4e2d\u6587\u6587\u672c\uff0c\u5305\u542b\u6c49\u5b57\u3002", "Last line.", ""]
 PARAGRAPHS = {"script": "hostile_app.py", "paragraphs": DOC, "focus": 1, "selection": [28, 32]}
+# The focused entry behind a box of more than 64 children, which the application searches (Collection).
+DEEP = "deep \U0001F600 field"
+CROWD = {"root": {"type": "box", "children": [{"type": "button", "label": "First"}, {"type": "box", "children": [
+    {"type": "label", "text": "Row %d" % i} for i in range(120)] + [{"type": "entry", "id": "d", "text": DEEP}]}]},
+    "focus": "d", "selection": [5, 7]}
 
 # Fixture, selprobe's object, fieldpeek's lines (None: no fixture, the registry lists no application).
 FOCUSED_TEXT = [
     ({"root": {"type": "textview", "id": "t", "text": BEFORE + SELECTED + AFTER}, "focus": "t",
       "selection": [len(BEFORE), len(BEFORE) + len(SELECTED)]},
      selection(BEFORE, SELECTED, AFTER, "AXTextArea"), [{"role": "AXTextArea", "texts": [BEFORE + SELECTED + AFTER]}]),
-    (entry(LONG, 601), selection("x" * 600, "", "tail", "AXTextField", True),
-     [{"role": "AXTextField", "texts": [LONG]}]),
-    (entry("hi", 1, {"type": "label", "text": "a label that must not appear"}),
-     selection("h", "", "i", "AXTextField"), [{"role": "AXTextField", "texts": ["hi"]}]),
+    (CROWD, selection("deep ", "\U0001F600 ", "field", "AXTextField"), [{"role": "AXTextField", "texts": [DEEP]}]),
     (PARAGRAPHS, selection(DOC[0] + "\n" + DOC[1][:27], "here", DOC[1][31:] + "\n" + "\n".join(DOC[2:]),
                            "AXTextArea"), [{"role": "AXTextArea", "texts": ["\n".join(DOC)]}]),
     (None, {"ok": False, "reason": "no-frontmost"}, [{"role": "no-frontmost", "texts": []}]),
@@ -40,6 +42,9 @@ BIG_WINDOW = {"name": "big", "focus": "b", "root": {"type": "box", "children": [
     {"type": "button", "id": "b", "label": "OK"},
     {"type": "scroll", "child": {"type": "labels", "count": 4000, "prefix": "Label "}}]},
     "windows": [{"title": "Other", "root": {"type": "label", "text": "A label in a window that is not focused."}}]}
+# A freeze guard, not the speed target (make bench): reading a box's children in one call stalls GTK
+# for 600 ms and more, while a loaded machine alone may stretch a gap past 50.
+MAX_UI_GAP_MS = 300
 
 
 class ReadersTest(SessionTestCase):
@@ -61,9 +66,11 @@ class ReadersTest(SessionTestCase):
                     self.assertEqual(run_tool(self.session, "panescan").stdout.decode(), "\n".join(DOC) + "\n\n")
 
     def test_big_window(self):
-        with Fixture(self.session, BIG_WINDOW):
+        with Fixture(self.session, BIG_WINDOW) as app:
             (poll,) = reader_output(self, "fieldpeek", run_tool(self.session, "fieldpeek", 120, 120))
+            app.longest_gap_ms()
             scan = run_tool(self.session, "panescan")
+            self.assertLess(app.longest_gap_ms(), MAX_UI_GAP_MS)
         # A button has no text of its own: the window's texts, all of them joined in tree order and
         # cut at 20000 characters, then the ten longest single ones, equal lengths in tree order.
         self.assertEqual(poll["role"], "AXButton")
@@ -76,21 +83,17 @@ class ReadersTest(SessionTestCase):
         self.assertEqual(summary.group(1, 3, 4), ("big", "2", str(len(collected))))
         self.assertLessEqual(int(summary.group(2)), 4000)
 
-    def test_collection_cut_at_16000_characters(self):
+    def test_walk_asks_only_for_children_it_enters(self):
         prefix = "A label long enough to be collected, number "
         with Fixture(self.session, {"name": "cut", "root": {"type": "labels", "count": 600, "prefix": prefix}}), \
                 BusMonitor(self.session) as monitor:
             scan = run_tool(self.session, "panescan")
             asked = [c[3] for c in monitor.calls()].count("GetChildAtIndex")
-        # The last value may carry the text past 16000 characters; the summary counts it all.
-        collected, labels = "", 0
-        while len(collected) < 16000:
-            collected, labels = collected + "%s%d\n\n" % (prefix, labels), labels + 1
-        self.assertEqual(reader_output(self, "panescan", scan).groups(),
-                         ("cut", str(labels + 2), str(labels), str(len(collected))))
-        self.assertEqual(scan.stdout.decode("utf-8"), collected[:16000])
-        # Children are asked for as the walk enters them, plus a read-ahead of at most 64.
-        self.assertLessEqual(asked, labels + 2 + 64)
+        entered = int(reader_output(self, "panescan", scan).group(2))
+        # The character budget ends the walk early: children are asked for as the walk enters
+        # them, plus a read-ahead of at most 64.
+        self.assertLess(entered, 600)
+        self.assertLessEqual(asked, entered + 64)
 
 
 if __name__ == "__main__":
