@@ -58,7 +58,6 @@ class FakeAccessibility : public Accessibility {
   FakeNodePtr systemWide = std::make_shared<FakeNode>("system-wide");
   bool recordReads = true;  // benchmarks switch the log off
 
-  int trustQueries = 0;
   int trustRequests = 0;
   int frontmostQueries = 0;
   std::vector<Read> reads;
@@ -75,7 +74,7 @@ class FakeAccessibility : public Accessibility {
   int readCount(std::string_view attribute) const;
   bool wasRead(const FakeNode* node) const;
 
-  bool isTrusted() override;
+  bool isTrusted() override { return trusted; }
   void requestTrust() override;
   std::optional<FrontmostApplication> frontmostApplication() override;
   Element applicationElement(int32_t pid) override;
