@@ -20,17 +20,27 @@ AttrValue list(std::vector<FakeNodePtr> nodes) {
 // The focused element's own value, else its subtree, else the focused window (however empty),
 // else the first listed window; each step asks only what it needs.
 TEST(ReadCandidates, FallbackChain) {
+  const std::vector<std::u16string> child{u"child text"};
   struct Row {
     const char* name;
     FakeNodePtr focused;  // null: none
+    std::vector<std::u16string> below;
     bool focusedWindow;
     std::string role;
     Texts expected;
     int windowReads, windowListReads;
   } rows[] = {
-      {"own value, however short", fakeNode("AXButton", u"OK"), true, "AXButton", {"OK"}, 0, 0},
+      {"own value, however short",
+       fakeNode("AXButton", u"OK"),
+       child,
+       true,
+       "AXButton",
+       {"OK"},
+       0,
+       0},
       {"no role, unpaired surrogate",
        fakeNode("", u"a\xD800z"),
+       child,
        true,
        "?",
        {"a\xEF\xBF\xBDz"},
@@ -38,21 +48,30 @@ TEST(ReadCandidates, FallbackChain) {
        0},
       {"own value cut",
        fakeNode("AXTextArea", std::u16string(MAX_CHARS + 5, u'q')),
+       child,
        true,
        "AXTextArea",
        {std::string(MAX_CHARS, 'q')},
        0,
        0},
-      {"subtree", fakeNode("AXGroup"), true, "AXGroup", {"abcd\nefghijk", "efghijk", "abcd"}, 0, 0},
+      {"subtree",
+       fakeNode("AXGroup"),
+       {u"abcd", u"efghijk"},
+       true,
+       "AXGroup",
+       {"abcd\nefghijk", "efghijk", "abcd"},
+       0,
+       0},
       {"nothing below the focused element",
        fakeNode("AXButton", u""),
+       {},
        true,
        "AXButton",
        {"window text"},
        1,
        0},
-      {"no focused element", nullptr, true, "?", {"window text"}, 1, 0},
-      {"no focused window", nullptr, false, "?", {"first window"}, 1, 1},
+      {"no focused element", nullptr, {}, true, "?", {"window text"}, 1, 0},
+      {"no focused window", nullptr, {}, false, "?", {"first window"}, 1, 1},
   };
   for (const auto& row : rows) {
     FakeAccessibility ax;
@@ -64,13 +83,7 @@ TEST(ReadCandidates, FallbackChain) {
     if (row.focusedWindow) app->set("AXFocusedWindow", AttrValue{Element(window)});
     if (row.focused) {
       if (row.role == "?") row.focused->attributes.erase("AXRole");
-      if (row.role == "AXGroup") {
-        row.focused->add(fakeNode("AXStaticText", u"abcd"));
-        row.focused->add(fakeNode("AXStaticText", u"efghijk"));
-      } else if (!row.focused->attributes.count("AXValue") ||
-                 !row.focused->attributes.at("AXValue").text()->empty()) {
-        row.focused->add(fakeNode("AXStaticText", u"child text"));
-      }
+      for (const auto& text : row.below) row.focused->add(fakeNode("AXStaticText", text));
       app->set("AXFocusedUIElement", AttrValue{Element(row.focused)});
     }
     ax.setFrontmost(7, app, "org.example.editor");
