@@ -1,10 +1,9 @@
-// Whole runs against the in-memory tree and a fake clock: lines, counters, deadline, trust.
+// Whole runs against the in-memory tree and a fake clock: trust, the deadline, the closing line.
 #include "fieldpeek/poll_loop.h"
 
 #include <gtest/gtest.h>
 
-#include <nlohmann/json.hpp>
-#include <sstream>
+#include <algorithm>
 
 #include "fieldpeek/poll_line.h"
 #include "testing/capture.h"
@@ -22,142 +21,55 @@ class CountingAccessibility : public FakeAccessibility {
   void beginStep() override { ++steps; }
 };
 
-// A fake clock that only the pause (and a test's own hook) moves.
-struct Harness {
-  CountingAccessibility ax;
-  CapturedFd out;
-  CapturedFd err;
-  Clock::time_point now{1h};
-  std::vector<std::chrono::milliseconds> pauses;
-
-  RunState run(Settings settings, int outFd = -1) {
-    PollEnvironment env{ax, [this] { return now; },
-                        [this](std::chrono::milliseconds ms) {
-                          pauses.push_back(ms);
-                          now += ms;
-                        },
-                        outFd < 0 ? out.fd() : outFd, err.fd()};
-    return runFieldpeek(settings, env);
-  }
-
-  std::vector<nlohmann::json> lines() const {
-    std::vector<nlohmann::json> parsed;
-    std::istringstream stream(out.contents());
-    for (std::string line; std::getline(stream, line);)
-      parsed.push_back(nlohmann::json::parse(line));
-    return parsed;
-  }
-};
-
-FakeNodePtr appFocusing(const FakeNodePtr& element) {
-  auto app = fakeNode("AXApplication");
-  app->set("AXFocusedUIElement", AttrValue{Element(element)});
-  return app;
-}
-
-TEST(PollLoop, NotTrustedWritesOnlyItsLine) {
-  Harness h;
-  h.ax.trusted = false;
-  RunState state = h.run(Settings{});
-  EXPECT_EQ(h.out.contents(), "");
-  EXPECT_EQ(h.err.contents(),
-            "fieldpeek: not trusted for Accessibility \xE2\x80\x94 nothing to do\n");
-  EXPECT_EQ(h.ax.frontmostQueries, 0);
-  EXPECT_EQ(h.ax.trustRequests, 0);
-  EXPECT_EQ(state.polls, 0);
-}
-
-TEST(PollLoop, PollCountIsBoundedByTheDeadline) {
+// A run whose clock only the pauses move, from `start`; from the clock's last hour the third pause
+// moves it to its end.
+TEST(PollLoop, PollsUntilTheDeadlineOnlyWhenTrusted) {
   struct Row {
     std::vector<std::string_view> args;
+    bool trusted;
+    Clock::time_point start;
     int64_t polls;
+    std::string err;
   } rows[] = {
-      {{}, 50},
-      {{"250", "100"}, 1},
-      {{"300", "1000"}, 4},
+      {{}, true, Clock::time_point(1h), 50, "fieldpeek: done polls=50 withText=0\n"},
+      {{"250", "100"}, true, Clock::time_point(1h), 1, "fieldpeek: done polls=1 withText=0\n"},
+      {{"300", "1000"}, true, Clock::time_point(1h), 4, "fieldpeek: done polls=4 withText=0\n"},
+      // A duration past the clock's end holds the deadline there instead of wrapping around.
+      {{"120", "9223372036854775807"},
+       true,
+       Clock::time_point::max() - 1h,
+       3,
+       "fieldpeek: done polls=3 withText=0\n"},
+      {{},
+       false,
+       Clock::time_point(1h),
+       0,
+       "fieldpeek: not trusted for Accessibility \xE2\x80\x94 nothing to do\n"},
   };
   for (const auto& row : rows) {
-    Harness h;
-    Settings settings = settingsFromArgs(row.args);
-    RunState state = h.run(settings);
-    EXPECT_EQ(state.polls, row.polls) << settings.pollMs << "/" << settings.durationMs;
-    EXPECT_EQ(h.lines().size(), static_cast<size_t>(row.polls));
-    EXPECT_EQ(h.ax.steps, row.polls);
-    EXPECT_EQ(h.pauses, std::vector<std::chrono::milliseconds>(
-                            row.polls, std::chrono::milliseconds(settings.pollMs)));
+    CountingAccessibility ax;
+    ax.trusted = row.trusted;
+    CapturedFd out, err;
+    Clock::time_point now = row.start;
+    int pauses = 0;
+    PollEnvironment env{ax, [&] { return now; },
+                        [&](std::chrono::milliseconds ms) {
+                          const bool last = ++pauses == 3 && row.start > Clock::time_point(1h);
+                          now = last ? Clock::time_point::max() : now + ms;
+                        },
+                        out.fd(), err.fd()};
+    const Settings settings = settingsFromArgs(row.args);
+    RunState state = runFieldpeek(settings, env);
+    EXPECT_EQ(state.polls, row.polls) << settings.durationMs;
+    EXPECT_EQ(ax.steps, row.polls) << settings.durationMs;
+    EXPECT_EQ(pauses, row.polls) << settings.durationMs;
+    const std::string lines = out.contents();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), row.polls) << settings.durationMs;
+    EXPECT_EQ(err.contents(), row.err) << settings.durationMs;
+    EXPECT_EQ(ax.frontmostQueries, row.polls) << "not trusted: nothing asked";
   }
-}
-
-TEST(PollLoop, SlowPollStillMakesTheFirstPollAndEnds) {
-  Harness h;
-  auto field = fakeNode("AXTextField", u"typed");
-  h.ax.setFrontmost(5, appFocusing(field), "org.example.editor");
-  // Each read takes ten seconds of the fake clock: the first poll alone passes the deadline.
-  h.ax.beforeRead = [&](const FakeNode&, std::string_view) { h.now += 10s; };
-  RunState state = h.run(Settings{120, 120});
-  EXPECT_EQ(state.polls, 1);
-  EXPECT_EQ(h.err.contents(), "fieldpeek: done polls=1 withText=1\n");
-}
-
-TEST(PollLoop, HugeDurationDoesNotOverflowTheDeadline) {
-  Harness h;
-  h.now = Clock::time_point::max() - 1000h;
-  int polls = 0;
-  // Stop after a few polls by moving the clock to its end.
-  PollEnvironment env{h.ax, [&] { return h.now; },
-                      [&](std::chrono::milliseconds) {
-                        if (++polls == 3) h.now = Clock::time_point::max();
-                      },
-                      h.out.fd(), h.err.fd()};
-  RunState state = runFieldpeek(Settings{120, INT64_MAX}, env);
-  EXPECT_EQ(state.polls, 3);
-  EXPECT_EQ(state.deadline, Clock::time_point::max());
-}
-
-TEST(PollLoop, CountersAgreeWithTheLines) {
-  Harness h;
-  // The lone surrogate at the end goes out as U+FFFD in raw UTF-8, never as an escape.
-  auto withText = appFocusing(fakeNode("AXTextArea", u"line one\nline two\xDC00"));
-  auto withoutText = appFocusing(fakeNode("AXButton"));
-  int reading = 0;
-  // The frontmost application changes before each poll: text, none, no frontmost, text, ...
-  h.ax.applications = {{1, withText}, {2, withoutText}};
-  PollEnvironment env{h.ax, [&] { return h.now; },
-                      [&](std::chrono::milliseconds ms) {
-                        h.now += ms;
-                        ++reading;
-                        if (reading % 3 == 0) h.ax.frontmost = FrontmostApplication{{}, 1};
-                        if (reading % 3 == 1) h.ax.frontmost = FrontmostApplication{{}, 2};
-                        if (reading % 3 == 2) h.ax.frontmost.reset();
-                      },
-                      h.out.fd(), h.err.fd()};
-  h.ax.frontmost = FrontmostApplication{{}, 1};
-  RunState state = runFieldpeek(Settings{200, 1000}, env);
-
-  auto lines = h.lines();
-  ASSERT_EQ(lines.size(), 5u);
-  int nonEmpty = 0;
-  for (const auto& line : lines) {
-    ASSERT_EQ(line.size(), 2u);
-    ASSERT_TRUE(line["role"].is_string());
-    ASSERT_TRUE(line["texts"].is_array());
-    nonEmpty += line["texts"].empty() ? 0 : 1;
-  }
-  EXPECT_EQ(lines[0]["role"], "AXTextArea");
-  EXPECT_EQ(lines[0]["texts"], nlohmann::json({"line one\nline two\xEF\xBF\xBD"}));
-  EXPECT_EQ(lines[1]["role"], "AXButton");
-  EXPECT_EQ(lines[2]["role"], "no-frontmost");
-  EXPECT_EQ(state.withText, nonEmpty);
-  EXPECT_EQ(h.err.contents(), "fieldpeek: done polls=5 withText=2\n");
-  // One object per line: the line feed inside the text is escaped.
-  EXPECT_NE(h.out.contents().find("line one\\nline two\xEF\xBF\xBD\""), std::string::npos);
-}
-
-TEST(PollLine, SerialisationFailureIsAValueNotAnException) {
-  // Invalid UTF-8 cannot come from the platform (texts pass through utf8FromUtf16), but a line
-  // that cannot be written must be dropped, never thrown across the loop.
+  // A line that cannot be serialised is dropped, never thrown across the loop.
   EXPECT_EQ(pollLine(Reading{"AXTextArea", {"bad \xFF byte"}}), std::nullopt);
-  EXPECT_EQ(pollLine(Reading{"?", {}}), "{\"role\":\"?\",\"texts\":[]}\n");
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include "common/host_bundle.h"
-#include "common/text.h"
 #include "fieldpeek/collect_text.h"
 #include "testing/fake_ax.h"
 
@@ -12,162 +11,115 @@ namespace {
 
 using Texts = std::vector<std::string>;
 
-// An application whose focused element, focused window and window list a test fills in.
-struct App {
-  FakeNodePtr app = fakeNode("AXApplication");
-  FakeNodePtr window = fakeNode("AXWindow");
-
-  App* focus(const FakeNodePtr& element) {
-    app->set("AXFocusedUIElement", AttrValue{Element(element)});
-    return this;
-  }
-  App* focusWindow() {
-    app->set("AXFocusedWindow", AttrValue{Element(window)});
-    return this;
-  }
-  App* listWindows(std::vector<FakeNodePtr> windows) {
-    AttrValue::List list;
-    for (auto& w : windows) list.push_back(AttrValue{Element(w)});
-    app->set("AXWindows", AttrValue{std::move(list)});
-    return this;
-  }
-};
-
-Reading readOnce(FakeAccessibility& ax, const App& app) {
-  ax.setFrontmost(7, app.app, "org.example.editor");
-  RunState state;
-  return readCandidates(ax, state);
+AttrValue list(std::vector<FakeNodePtr> nodes) {
+  AttrValue::List items;
+  for (auto& node : nodes) items.push_back(AttrValue{Element(node)});
+  return AttrValue{std::move(items)};
 }
 
-TEST(ReadCandidates, OwnValueIsTheOnlyText) {
+// The focused element's own value, else its subtree, else the focused window (however empty),
+// else the first listed window; each step asks only what it needs.
+TEST(ReadCandidates, FallbackChain) {
+  const std::vector<std::u16string> child{u"child text"};
   struct Row {
     const char* name;
+    FakeNodePtr focused;  // null: none
+    std::vector<std::u16string> below;
+    bool focusedWindow;
     std::string role;
-    std::u16string value;
-    std::string expectedRole;
     Texts expected;
+    int windowReads, windowListReads;
   } rows[] = {
-      {"short button", "AXButton", u"OK", "AXButton", {"OK"}},
-      {"no role", "", u"value", "?", {"value"}},
-      {"unpaired surrogate", "AXTextArea", u"a\xD800z", "AXTextArea", {"a\xEF\xBF\xBDz"}},
-      {"cut",
+      {"own value, however short",
+       fakeNode("AXButton", u"OK"),
+       child,
+       true,
+       "AXButton",
+       {"OK"},
+       0,
+       0},
+      {"no role, unpaired surrogate",
+       fakeNode("", u"a\xD800z"),
+       child,
+       true,
+       "?",
+       {"a\xEF\xBF\xBDz"},
+       0,
+       0},
+      {"own value cut",
+       fakeNode("AXTextArea", std::u16string(MAX_CHARS + 5, u'q')),
+       child,
+       true,
        "AXTextArea",
-       std::u16string(MAX_CHARS + 5, u'q'),
-       "AXTextArea",
-       {std::string(MAX_CHARS, 'q')}},
+       {std::string(MAX_CHARS, 'q')},
+       0,
+       0},
+      {"subtree",
+       fakeNode("AXGroup"),
+       {u"abcd", u"efghijk"},
+       true,
+       "AXGroup",
+       {"abcd\nefghijk", "efghijk", "abcd"},
+       0,
+       0},
+      {"nothing below the focused element",
+       fakeNode("AXButton", u""),
+       {},
+       true,
+       "AXButton",
+       {"window text"},
+       1,
+       0},
+      {"no focused element", nullptr, {}, true, "?", {"window text"}, 1, 0},
+      {"no focused window", nullptr, {}, false, "?", {"first window"}, 1, 1},
   };
   for (const auto& row : rows) {
     FakeAccessibility ax;
-    App app;
-    auto field = fakeNode(row.role, row.value);
-    if (row.role.empty()) field->attributes.erase("AXRole");
-    field->add(fakeNode("AXStaticText", u"child text"));
-    app.focus(field)->focusWindow();
-    Reading reading = readOnce(ax, app);
-    EXPECT_EQ(reading.role, row.expectedRole) << row.name;
-    EXPECT_EQ(reading.texts, row.expected) << row.name;
-    EXPECT_EQ(ax.readCount("AXChildren"), 0) << row.name;
-    EXPECT_EQ(ax.readCount("AXFocusedWindow"), 0) << row.name;
-  }
-}
-
-TEST(ReadCandidates, SubtreeOfTheFocusedElementBeforeTheWindow) {
-  FakeAccessibility ax;
-  App app;
-  auto group = fakeNode("AXGroup");
-  group->add(fakeNode("AXStaticText", u"abcd"))->add(fakeNode("AXStaticText", u"efghijk"));
-  app.focus(group)->focusWindow();
-  Reading reading = readOnce(ax, app);
-  EXPECT_EQ(reading.role, "AXGroup");
-  EXPECT_EQ(reading.texts, (Texts{"abcd\nefghijk", "efghijk", "abcd"}));
-  EXPECT_EQ(ax.readCount("AXFocusedWindow"), 0);
-}
-
-TEST(ReadCandidates, WindowFallbacks) {
-  struct Row {
-    const char* name;
-    bool focusedElement;  // an empty-valued button with no texts beneath it
-    bool focusedWindow;   // holding "window text" unless emptyWindow
-    bool emptyWindow;
-    bool windowList;
-    std::string role;
-    Texts expected;
-    int windowListReads;
-  } rows[] = {
-      {"focused element without text", true, true, false, true, "AXButton", {"window text"}, 0},
-      {"no focused element", false, true, false, true, "?", {"window text"}, 0},
-      {"empty focused window: no window list", false, true, true, true, "?", {}, 0},
-      {"no focused window", false, false, false, true, "?", {"first window"}, 1},
-      {"no windows at all", false, false, false, false, "?", {}, 1},
-  };
-  for (const auto& row : rows) {
-    FakeAccessibility ax;
-    App app;
-    if (!row.emptyWindow) app.window->add(fakeNode("AXStaticText", u"window text"));
-    auto first = fakeNode("AXWindow");
+    auto app = fakeNode("AXApplication"), window = fakeNode("AXWindow");
+    auto first = fakeNode("AXWindow"), second = fakeNode("AXWindow");
+    window->add(fakeNode("AXStaticText", u"window text"));
     first->add(fakeNode("AXStaticText", u"first window"));
-    auto second = fakeNode("AXWindow");
-    second->add(fakeNode("AXStaticText", u"second window"));
-    if (row.focusedElement) app.focus(fakeNode("AXButton", u""));
-    if (row.focusedWindow) app.focusWindow();
-    if (row.windowList) app.listWindows({first, second});
-    Reading reading = readOnce(ax, app);
+    app->set("AXWindows", list({first, second}));
+    if (row.focusedWindow) app->set("AXFocusedWindow", AttrValue{Element(window)});
+    if (row.focused) {
+      if (row.role == "?") row.focused->attributes.erase("AXRole");
+      for (const auto& text : row.below) row.focused->add(fakeNode("AXStaticText", text));
+      app->set("AXFocusedUIElement", AttrValue{Element(row.focused)});
+    }
+    ax.setFrontmost(7, app, "org.example.editor");
+    RunState state;
+    Reading reading = readCandidates(ax, state);
     EXPECT_EQ(reading.role, row.role) << row.name;
     EXPECT_EQ(reading.texts, row.expected) << row.name;
+    EXPECT_EQ(ax.readCount("AXFocusedWindow"), row.windowReads) << row.name;
     EXPECT_EQ(ax.readCount("AXWindows"), row.windowListReads) << row.name;
     EXPECT_FALSE(ax.wasRead(second.get())) << row.name;
   }
 }
 
-TEST(ReadCandidates, WindowWalkHasItsOwnBudget) {
-  FakeAccessibility ax;
-  App app;
-  auto busy = fakeNode("AXGroup");
-  for (int i = 0; i < MAX_NODES + 10; ++i) busy->add(fakeNode("AXGroup"));
-  app.focus(busy)->focusWindow();
-  app.window->add(fakeNode("AXStaticText", u"window text"));
-  Reading reading = readOnce(ax, app);
-  EXPECT_EQ(reading.texts, Texts{"window text"});
-}
-
-TEST(ReadCandidates, NoFrontmostAndSelfReadNothing) {
+// The host's own windows are never read; every other application is asked once per run to
+// enable its tree, however often the focus alternates.
+TEST(ReadCandidates, HostReadNothingAndOneTreeRequestPerApplication) {
   FakeAccessibility ax;
   RunState state;
-  Reading none = readCandidates(ax, state);
-  EXPECT_EQ(none.role, "no-frontmost");
-  EXPECT_TRUE(none.texts.empty());
+  EXPECT_EQ(readCandidates(ax, state).role, "no-frontmost");
+  auto host = fakeNode("AXApplication");
+  host->set("AXFocusedUIElement", AttrValue{Element(fakeNode("AXTextField", u"host text"))});
+  ax.setFrontmost(3, host, std::string(hostBundleID));
+  EXPECT_EQ(readCandidates(ax, state).role, "self");
+  EXPECT_TRUE(ax.reads.empty() && ax.writes.empty());
 
-  App host;
-  host.focus(fakeNode("AXTextField", u"host text"));
-  ax.setFrontmost(3, host.app, std::string(hostBundleID));
-  Reading self = readCandidates(ax, state);
-  EXPECT_EQ(self.role, "self");
-  EXPECT_TRUE(self.texts.empty());
-  EXPECT_TRUE(ax.reads.empty());
-  EXPECT_TRUE(ax.writes.empty());
-
-  // An application without a bundle identifier is never taken for the host.
-  ax.setFrontmost(4, host.app, std::nullopt);
-  EXPECT_EQ(readCandidates(ax, state).texts, Texts{"host text"});
-}
-
-TEST(ReadCandidates, OneTreeRequestPerApplicationHoweverFocusAlternates) {
-  FakeAccessibility ax;
-  RunState state;
-  App first;
-  App second;
+  auto other = fakeNode("AXApplication");
   for (int i = 0; i < 6; ++i) {
-    ax.setFrontmost(i % 2 ? 20 : 10, i % 2 ? second.app : first.app, "org.example.app");
-    readCandidates(ax, state);
+    // An application without a bundle identifier is never taken for the host.
+    ax.setFrontmost(i % 2 ? 20 : 10, i % 2 ? other : host, std::nullopt);
+    EXPECT_EQ(readCandidates(ax, state).texts, i % 2 ? Texts{} : Texts{"host text"});
   }
   ASSERT_EQ(ax.writes.size(), 2u);
-  EXPECT_EQ(ax.writes[0].node, first.app.get());
-  EXPECT_EQ(ax.writes[1].node, second.app.get());
-  for (const auto& write : ax.writes) {
-    EXPECT_EQ(write.attribute, "AXManualAccessibility");
-    EXPECT_TRUE(write.value);
-  }
-  EXPECT_EQ(state.treeEnabled, (std::set<int32_t>{10, 20}));
+  EXPECT_EQ(ax.writes[0].node, host.get());
+  EXPECT_EQ(ax.writes[1].node, other.get());
+  for (const auto& write : ax.writes) EXPECT_TRUE(write.attribute == "AXManualAccessibility");
+  for (const auto& write : ax.writes) EXPECT_TRUE(write.value);
 }
 
 }  // namespace

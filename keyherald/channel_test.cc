@@ -3,91 +3,63 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "testing/capture.h"
 
 namespace {
 
-enum Kind { FLAGS, DOWN, UP };
-
-struct Step {
-  Kind kind;
-  uint16_t keyCode;
-  uint64_t flags;
-  bool repeat = false;
-};
-
-constexpr uint16_t RIGHT_OPT = 61, LEFT_OPT = 58, LEFT_SHIFT = 56, RIGHT_CMD = 54, F13 = 105;
-constexpr uint64_t OPT = OPTION_FLAG, L_BIT = LEFT_OPTION_BIT, R_BIT = RIGHT_OPTION_BIT;
+// Feeds the events of `script` to the channels: "f61:oR" is flags-changed of key 61 with the
+// Option flag and the right side bit; d (down), r (repeated down) and u (up) are key events.
+// Flags: o Option, L/R its left/right side bit, s Shift, n fn.
+void play(std::vector<Channel>& channels, const std::string& script, int fd) {
+  std::istringstream steps(script);
+  for (std::string step; steps >> step;) {
+    const size_t colon = step.find(':');
+    KeyEvent event{static_cast<uint16_t>(std::stoi(step.substr(1, colon - 1))), 0, step[0] == 'r'};
+    for (char flag : step.substr(colon == std::string::npos ? step.size() : colon + 1)) {
+      event.modifierFlags |= flag == 'o'   ? OPTION_FLAG
+                             : flag == 'L' ? LEFT_OPTION_BIT
+                             : flag == 'R' ? RIGHT_OPTION_BIT
+                             : flag == 's' ? SHIFT_FLAG
+                                           : FUNCTION_FLAG;
+    }
+    for (Channel& channel : channels) {
+      EXPECT_TRUE(step[0] == 'f' ? channel.onFlagsChanged(event, fd)
+                                 : channel.onKey(event, step[0] != 'u', fd));
+    }
+  }
+}
 
 TEST(Channel, FollowsItsKeyThroughEventSequences) {
-  const Trigger rightOpt = Trigger::modifier(OPT, RIGHT_OPT, R_BIT);
-  const Trigger f13 = Trigger::functionKey(F13);
+  const Trigger rightOpt = Trigger::modifier(OPTION_FLAG, 61, RIGHT_OPTION_BIT);
+  const Trigger f13 = Trigger::functionKey(105), fn = Trigger::fnFlag();
   struct Row {
     const char* name;
     std::vector<Trigger> triggers;  // one channel each, in list order
-    std::vector<Step> steps;
-    std::string out;
+    std::string script, out;
   } rows[] = {
-      {"right option",
-       {rightOpt},
-       {{FLAGS, RIGHT_OPT, OPT | R_BIT}, {FLAGS, RIGHT_OPT, 0}},
-       "A_DOWN\nA_UP\n"},
-      {"left option alone", {rightOpt}, {{FLAGS, LEFT_OPT, OPT | L_BIT}, {FLAGS, LEFT_OPT, 0}}, ""},
       // Without side bits the shared flag cannot tell the twins apart: the channel stays down
       // until right Option is released with both keys up.
       {"twin release without side bits",
        {rightOpt},
-       {{FLAGS, RIGHT_OPT, OPT},
-        {FLAGS, LEFT_OPT, OPT},
-        {FLAGS, RIGHT_OPT, OPT},
-        {FLAGS, LEFT_OPT, 0},
-        {FLAGS, RIGHT_OPT, OPT},
-        {FLAGS, RIGHT_OPT, 0}},
+       "f61:o f58:o f61:o f58 f61:o f61",
        "A_DOWN\nA_UP\n"},
-      {"twin release with side bits",
-       {rightOpt},
-       {{FLAGS, RIGHT_OPT, OPT | R_BIT},
-        {FLAGS, LEFT_OPT, OPT | R_BIT | L_BIT},
-        {FLAGS, RIGHT_OPT, OPT | L_BIT},
-        {FLAGS, LEFT_OPT, 0}},
-       "A_DOWN\nA_UP\n"},
-      {"right pressed while left held",
-       {rightOpt},
-       {{FLAGS, LEFT_OPT, OPT | L_BIT},
-        {FLAGS, RIGHT_OPT, OPT | R_BIT | L_BIT},
-        {FLAGS, LEFT_OPT, OPT | R_BIT},
-        {FLAGS, RIGHT_OPT, 0}},
-       "A_DOWN\nA_UP\n"},
-      {"shift while right command held",
-       {Trigger::modifier(COMMAND_FLAG, RIGHT_CMD, RIGHT_COMMAND_BIT)},
-       {{FLAGS, RIGHT_CMD, COMMAND_FLAG},
-        {FLAGS, LEFT_SHIFT, COMMAND_FLAG | SHIFT_FLAG},
-        {FLAGS, LEFT_SHIFT, COMMAND_FLAG}},
-       "A_DOWN\n"},
+      {"twin release with side bits", {rightOpt}, "f61:oR f58:oRL f61:oL f58", "A_DOWN\nA_UP\n"},
+      {"right pressed while left held", {rightOpt}, "f58:oL f61:oRL f58:oR f61", "A_DOWN\nA_UP\n"},
       {"fn flag from any key, key events ignored",
-       {Trigger::fnFlag()},
-       {{DOWN, 63, FUNCTION_FLAG},
-        {FLAGS, LEFT_SHIFT, FUNCTION_FLAG | SHIFT_FLAG},
-        {FLAGS, LEFT_SHIFT, FUNCTION_FLAG},
-        {FLAGS, 63, 0}},
+       {fn},
+       "d63:n f56:ns f56:n f63",
        "A_DOWN\nA_UP\n"},
-      {"modifier ignores key events", {rightOpt}, {{DOWN, RIGHT_OPT, OPT}, {UP, RIGHT_OPT, 0}}, ""},
       {"f13: repeats, second down, stray ups, flags and other keys ignored",
        {f13},
-       {{UP, F13, 0},
-        {FLAGS, F13, OPT},
-        {DOWN, 107, 0},
-        {DOWN, F13, 0},
-        {DOWN, F13, 0, true},
-        {DOWN, F13, 0},
-        {UP, F13, 0},
-        {UP, F13, 0}},
+       "u105 f105:o d107 d105 r105 d105 u105 u105",
        "A_DOWN\nA_UP\n"},
       // Held since before keyherald started: its repeats are no press.
-      {"f13 repeats only", {f13}, {{DOWN, F13, 0, true}, {DOWN, F13, 0, true}, {UP, F13, 0}}, ""},
+      {"f13 repeats only", {f13}, "r105 r105 u105", ""},
       {"two channels on one key write in list order",
-       {Trigger::fnFlag(), Trigger::fnFlag()},
-       {{FLAGS, 63, FUNCTION_FLAG}, {FLAGS, 63, 0}},
+       {fn, fn},
+       "f63:n f63",
        "A_DOWN\nB_DOWN\nA_UP\nB_UP\n"},
   };
   for (const auto& row : rows) {
@@ -97,13 +69,7 @@ TEST(Channel, FollowsItsKeyThroughEventSequences) {
       channels.emplace_back(row.triggers[i], name + "_DOWN", name + "_UP");
     }
     CapturedFd out;
-    for (const Step& step : row.steps) {
-      KeyEvent event{step.keyCode, step.flags, step.repeat};
-      for (Channel& channel : channels) {
-        EXPECT_TRUE(step.kind == FLAGS ? channel.onFlagsChanged(event, out.fd())
-                                       : channel.onKey(event, step.kind == DOWN, out.fd()));
-      }
-    }
+    play(channels, row.script, out.fd());
     EXPECT_EQ(out.contents(), row.out) << row.name;
   }
 }

@@ -38,8 +38,6 @@ TEST(RawKeyTranslator, TurnsASequenceIntoMonitorEvents) {
       {true, F13, DOWN, 105, 0, false},
       {true, F13, DOWN, 105, 0, true},
       {false, F13, UP, 105, 0, false},
-      {true, F13, DOWN, 105, 0, false},
-      {false, F13, UP, 105, 0, false},
       {false, F13, UP, 105, 0, false},
       {true, FN, DOWN, UNMAPPED_KEY_CODE, 0, false},
   };

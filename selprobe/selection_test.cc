@@ -27,18 +27,14 @@ TEST(Selection, ClampKeepsBoundsInsideTheText) {
     TextRange range;
     Bounds expected;
   } rows[] = {
-      {"inside", {2, 3}, {2, 5}},
-      {"caret", {4, 0}, {4, 4}},
       {"length past the end", {8, 5}, {8, 10}},
       {"location past the end", {11, 2}, {10, 10}},
       {"negative location", {-3, 5}, {0, 2}},
       {"negative location ending before 0", {-5, 2}, {0, 0}},
-      {"negative length", {6, -2}, {6, 6}},
       {"location near the largest value", {MAX64 - 1, 5}, {10, 10}},
       {"sum overflows upwards", {3, MAX64}, {3, 10}},
       {"sum overflows downwards", {-1, MIN64}, {0, 0}},
       {"smallest location", {MIN64, MAX64}, {0, 0}},
-      {"both largest", {MAX64, MAX64}, {10, 10}},
   };
   for (const auto& row : rows) EXPECT_EQ(clampRange(row.range, 10), row.expected) << row.name;
 }
@@ -57,8 +53,6 @@ TEST(Selection, LimitsCountCharactersNotCodeUnits) {
     int64_t beforeChars, selectedChars, afterChars;
     bool truncated;
   } rows[] = {
-      {"empty text", u"", u"", u"", 0, 0, 0, false},
-      {"600 before", repeat(u"x", 600), u"", u"", 600, 0, 0, false},
       {"601 before", repeat(u"x", 601), u"", u"", 600, 0, 0, true},
       {"600 emoji before", repeat(EMOJI, 600), u"", u"", 600, 0, 0, false},
       {"600 combining sequences before", repeat(E_COMBINING, 600), u"", u"", 600, 0, 0, false},
@@ -78,15 +72,6 @@ TEST(Selection, LimitsCountCharactersNotCodeUnits) {
     EXPECT_TRUE(utf8FromUtf16(row.selected).starts_with(p.selected)) << row.name;
     EXPECT_TRUE(utf8FromUtf16(row.after).starts_with(p.after)) << row.name;
   }
-}
-
-TEST(Selection, LocationPastTheEndKeepsTheLastCharactersBefore) {
-  const auto units = u"head" + repeat(u"x", 600);
-  Pieces p = cutPieces(units, {5000, 3});
-  EXPECT_EQ(p.before, std::string(600, 'x'));
-  EXPECT_EQ(p.selected, "");
-  EXPECT_EQ(p.after, "");
-  EXPECT_TRUE(p.truncated);
 }
 
 }  // namespace

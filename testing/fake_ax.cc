@@ -60,11 +60,6 @@ bool FakeAccessibility::wasRead(const FakeNode* node) const {
   return std::any_of(reads.begin(), reads.end(), [&](const Read& r) { return r.node == node; });
 }
 
-bool FakeAccessibility::isTrusted() {
-  ++trustQueries;
-  return trusted;
-}
-
 void FakeAccessibility::requestTrust() {
   ++trustRequests;
 }

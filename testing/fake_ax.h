@@ -63,7 +63,6 @@ class FakeAccessibility : public Accessibility {
   bool offersRanges = true;
   std::vector<TextRange> rangeReads;
 
-  int trustQueries = 0;
   int trustRequests = 0;
   int frontmostQueries = 0;
   std::vector<Read> reads;
@@ -80,7 +79,7 @@ class FakeAccessibility : public Accessibility {
   int readCount(std::string_view attribute) const;
   bool wasRead(const FakeNode* node) const;
 
-  bool isTrusted() override;
+  bool isTrusted() override { return trusted; }
   void requestTrust() override;
   std::optional<FrontmostApplication> frontmostApplication() override;
   Element applicationElement(int32_t pid) override;

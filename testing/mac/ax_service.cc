@@ -19,7 +19,6 @@ struct Frontmost {
 struct Service {
   std::map<std::pair<FakeNode, std::string>, Answer> answers;
   std::map<pid_t, AXError> stalls;
-  AXError multipleError = kAXErrorSuccess;
   std::vector<FakeAXCall> reads;
   std::vector<FakeAXCall> writes;
   double clock = 0;
@@ -155,7 +154,6 @@ AXError AXUIElementCopyMultipleAttributeValues(AXUIElementRef element, CFArrayRe
   }
   service().reads.push_back({element, *node, joined, nullptr});
   if (const AXError stall = stallOf(*node)) return stall;
-  if (service().multipleError != kAXErrorSuccess) return service().multipleError;
   std::vector<const void*> slots;
   std::vector<CFTypeRef> made;
   for (const std::string& key : keys) {
@@ -235,10 +233,6 @@ void fakeAXStall(pid_t pid, AXError error) {
   service().stalls[pid] = error;
 }
 
-void fakeAXMultipleError(AXError error) {
-  service().multipleError = error;
-}
-
 void fakeAXActivate(std::optional<pid_t> pid, std::u16string_view bundleId) {
   if (service().activated && *service().activated) CFRelease((*service().activated)->bundleId);
   service().activated = std::optional<Frontmost>();
@@ -269,5 +263,4 @@ void fakeAXReset() {
   service().activated.reset();
   drop(service().frontmost);
   service() = Service{};
-  fakeCFReset();
 }

@@ -28,9 +28,6 @@ void fakeAXList(FakeNode node, std::string_view attribute, const std::vector<Fak
 // FAKE_AX_TIMEOUT_SECONDS on the virtual clock before it answers kAXErrorCannotComplete.
 void fakeAXStall(pid_t pid, AXError error);
 
-// Every AXUIElementCopyMultipleAttributeValues fails as a whole with `error` (success: answers).
-void fakeAXMultipleError(AXError error);
-
 // The application the system makes frontmost (nothing: none is). NSWorkspace reports it once the
 // main run loop has run, as on macOS; until then it reports the one before.
 void fakeAXActivate(std::optional<pid_t> pid, std::u16string_view bundleId = u"");
@@ -48,7 +45,7 @@ const std::vector<FakeAXCall>& fakeAXReads();
 const std::vector<FakeAXCall>& fakeAXWrites();
 
 // Drops the scripted answers (releasing their values), the stalls, the frontmost application,
-// the call logs, the clock and the errors.
+// the call logs and the clock.
 void fakeAXReset();
 
 // What the fake NSWorkspace reports: the frontmost application's pid and bundle identifier (a

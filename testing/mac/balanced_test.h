@@ -8,7 +8,10 @@
 
 class BalancedCFTest : public ::testing::Test {
  protected:
-  void SetUp() override { baseline_ = fakeCFLiveObjects(); }
+  void SetUp() override {
+    fakeCFReset();
+    baseline_ = fakeCFLiveObjects();
+  }
   void TearDown() override {
     fakeAXReset();
     EXPECT_EQ(fakeCFLiveObjects(), baseline_) << "a CF object leaked";

@@ -1,6 +1,7 @@
 // An in-memory CoreFoundation with real reference counts, for Linux tests of the macOS glue.
 #include "fake_cf.h"
 
+#include <algorithm>
 #include <set>
 #include <utility>
 
@@ -13,8 +14,8 @@ struct Object {
   CFIndex refs = 1;
   std::u16string units;
   std::vector<CFTypeRef> items;  // each holds a reference
-  double number = 0;
   bool boolean = false;
+  double number = 0;
   AXValueType axType = kAXValueTypeIllegal;
   CFRange range = {0, 0};
   AXError error = kAXErrorSuccess;  // of an AXValue of type kAXValueTypeAXError
@@ -32,14 +33,8 @@ World& world() {
   return instance;
 }
 
-Object booleanObject(bool value) {
-  Object object;
-  object.type = BOOLEAN;
-  object.boolean = value;
-  return object;
-}
-Object trueObject = booleanObject(true);
-Object falseObject = booleanObject(false);
+Object trueObject{.type = BOOLEAN, .boolean = true};
+Object falseObject{.type = BOOLEAN, .boolean = false};
 
 bool immortal(const Object* object) {
   return object == &trueObject || object == &falseObject;
@@ -63,39 +58,6 @@ Object* make(CFTypeID type) {
   return object;
 }
 
-// Strict UTF-8, as CFStringCreateWithBytes is: any invalid sequence makes the whole call fail.
-bool decodeUtf8(const UInt8* bytes, CFIndex size, std::u16string& out) {
-  static const char32_t minimum[] = {0, 0x80, 0x800, 0x10000};
-  for (CFIndex i = 0; i < size;) {
-    const UInt8 lead = bytes[i];
-    int extra = -1;
-    if (lead < 0x80) {
-      extra = 0;
-    } else if (lead >= 0xC2 && lead < 0xE0) {
-      extra = 1;
-    } else if (lead >= 0xE0 && lead < 0xF0) {
-      extra = 2;
-    } else if (lead >= 0xF0 && lead < 0xF5) {
-      extra = 3;
-    }
-    if (extra < 0 || i + extra >= size) return false;
-    char32_t code = extra == 0 ? lead : lead & (0x3F >> extra);
-    for (int k = 1; k <= extra; ++k) {
-      if ((bytes[i + k] & 0xC0) != 0x80) return false;
-      code = (code << 6) | (bytes[i + k] & 0x3F);
-    }
-    if (code < minimum[extra] || code > 0x10FFFF || (code >= 0xD800 && code < 0xE000)) return false;
-    if (code >= 0x10000) {
-      out.push_back(static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF)));
-    } else {
-      out.push_back(static_cast<char16_t>(code));
-    }
-    i += 1 + extra;
-  }
-  return true;
-}
-
 }  // namespace
 
 extern "C" {
@@ -116,11 +78,6 @@ void CFRelease(CFTypeRef cf) {
   world().live.erase(object);
   for (CFTypeRef item : object->items) CFRelease(item);
   delete object;
-}
-
-CFIndex CFGetRetainCount(CFTypeRef cf) {
-  const Object* object = use(cf, "CFGetRetainCount");
-  return object != nullptr ? object->refs : 0;
 }
 
 CFTypeID CFGetTypeID(CFTypeRef cf) {
@@ -153,12 +110,16 @@ CFStringRef CFStringCreateWithCharacters(CFAllocatorRef, const UniChar* chars, C
   return reinterpret_cast<CFStringRef>(object);
 }
 
+// Attribute names are ASCII; anything else fails as invalid UTF-8 fails on macOS.
 CFStringRef CFStringCreateWithBytes(CFAllocatorRef, const UInt8* bytes, CFIndex numBytes,
                                     CFStringEncoding encoding, Boolean) {
-  std::u16string units;
-  if (encoding != kCFStringEncodingUTF8 || !decodeUtf8(bytes, numBytes, units)) return nullptr;
+  const std::u16string units(bytes, bytes + numBytes);
+  if (encoding != kCFStringEncodingUTF8 ||
+      std::any_of(bytes, bytes + numBytes, [](UInt8 byte) { return byte >= 0x80; })) {
+    return nullptr;
+  }
   return CFStringCreateWithCharacters(nullptr, reinterpret_cast<const UniChar*>(units.data()),
-                                      static_cast<CFIndex>(units.size()));
+                                      numBytes);
 }
 
 CFIndex CFStringGetLength(CFStringRef string) {
@@ -190,11 +151,10 @@ const void* CFArrayGetValueAtIndex(CFArrayRef array, CFIndex index) {
   return object != nullptr ? object->items.at(static_cast<size_t>(index)) : nullptr;
 }
 
-CFNumberRef CFNumberCreate(CFAllocatorRef, CFNumberType type, const void* valuePtr) {
+// Numbers are doubles here: the one number the readers use is a text's length.
+CFNumberRef CFNumberCreate(CFAllocatorRef, CFNumberType, const void* valuePtr) {
   Object* object = make(NUMBER);
-  object->number = type == kCFNumberDoubleType
-                       ? *static_cast<const double*>(valuePtr)
-                       : static_cast<double>(*static_cast<const int*>(valuePtr));
+  object->number = *static_cast<const double*>(valuePtr);
   return reinterpret_cast<CFNumberRef>(object);
 }
 
