@@ -218,8 +218,8 @@ void fakeAXStall(pid_t pid, AXError error) {
 }
 
 void fakeAXActivate(std::optional<pid_t> pid, std::u16string_view bundleId) {
-  if (service().activated && *service().activated) CFRelease((*service().activated)->bundleId);
-  service().activated = std::optional<FakeFrontmost>();
+  if (service().activated) drop(*service().activated);
+  service().activated.emplace();
   if (pid) *service().activated = FakeFrontmost{*pid, fakeCFText(bundleId)};
 }
 
@@ -242,8 +242,7 @@ void fakeAXReset() {
   for (auto& [key, answer] : service().answers) {
     if (answer.value != nullptr) CFRelease(answer.value);
   }
-  fakeAXActivate(std::nullopt);
-  service().activated.reset();
+  if (service().activated) drop(*service().activated);
   drop(service().frontmost);
   service() = Service{};
 }
