@@ -40,14 +40,18 @@ TEST(Lookahead, FirstReadFetchesABatchAndLaterReadsFetchNothingUntilItIsUsedUp) 
             range(LOOKAHEAD_BATCH, 2 * LOOKAHEAD_BATCH));
 }
 
-TEST(Lookahead, UnhintedElementsAndEmptyHintsFetchNothing) {
+TEST(Lookahead, UnhintedElementsEmptyHintsAndClearedHintsFetchNothing) {
   Lookahead ahead;
-  auto stranger = makeElements(1);
+  auto stranger = makeElements(1), some = makeElements(3), cleared = makeElements(3);
   ahead.hint({}, 7);
-  auto some = makeElements(3);
   ahead.hint(some, 0);  // no attribute asked for
   EXPECT_TRUE(ahead.onRead(stranger[0].get()).elements.empty());
   EXPECT_TRUE(ahead.onRead(some[0].get()).elements.empty());
+  ahead.hint(cleared, 1);
+  ahead.onRead(cleared[0].get());
+  ahead.clear();
+  EXPECT_EQ(ahead.unread(), 0U);
+  EXPECT_TRUE(ahead.onRead(cleared[1].get()).elements.empty());
 }
 
 TEST(Lookahead, NestedHintsNeverLeaveMoreThanOneWindowFetchedAndUnread) {
@@ -78,16 +82,6 @@ TEST(Lookahead, AnElementKeepsItsFirstHintAndIsFetchedOnce) {
   Lookahead::Batch b = ahead.onRead(again[2].get());
   ASSERT_EQ(b.elements.size(), 1U);
   EXPECT_EQ(b.elements[0], again[2]);
-}
-
-TEST(Lookahead, ClearForgetsEveryHint) {
-  Lookahead ahead;
-  auto children = makeElements(3);
-  ahead.hint(children, 1);
-  ahead.onRead(children[0].get());
-  ahead.clear();
-  EXPECT_EQ(ahead.unread(), 0U);
-  EXPECT_TRUE(ahead.onRead(children[1].get()).elements.empty());
 }
 
 }  // namespace

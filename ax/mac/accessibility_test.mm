@@ -14,7 +14,6 @@
 #include "panescan/scan.h"
 #include "testing/capture.h"
 #include "testing/mac/ax_service.h"
-#include "testing/mac/balanced_test.h"
 
 namespace {
 

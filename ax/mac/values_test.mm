@@ -8,17 +8,10 @@
 #include <string>
 
 #include "testing/mac/ax_service.h"
-#include "testing/mac/balanced_test.h"
 
 namespace {
 
 using AXValuesMac = BalancedCFTest;
-
-CFStringRef createString(const std::u16string& units) {
-  return CFStringCreateWithCharacters(kCFAllocatorDefault,
-                                      reinterpret_cast<const UniChar*>(units.data()),
-                                      static_cast<CFIndex>(units.size()));
-}
 
 // The kind of a value and, for booleans and ranges, what it holds.
 std::string describe(const AttrValue& value) {
@@ -35,7 +28,7 @@ TEST_F(AXValuesMac, EachValueMapsToItsKind) {
   const std::u16string units{u'a', char16_t(0xD83D), u'e', u'\u0301', char16_t(0xDE00)};
   const CFRange cfRange = CFRangeMake(7, 3);
   const double point[2] = {1, 2};
-  const ScopedCF text(createString(units)), range(AXValueCreate(kAXValueTypeCFRange, &cfRange)),
+  const ScopedCF text(fakeCFText(units)), range(AXValueCreate(kAXValueTypeCFRange, &cfRange)),
       other(AXValueCreate(kAXValueTypeCGPoint, &point)), element(AXUIElementCreateApplication(1));
   const struct {
     CFTypeRef value;
@@ -55,7 +48,7 @@ TEST_F(AXValuesMac, EachValueMapsToItsKind) {
 
 TEST_F(AXValuesMac, EveryCopiedValueIsReleasedOnEveryPathAndBooleansAreWrittenAsIs) {
   const Element element = adoptElement(AXUIElementCreateApplication(1));
-  const ScopedCF text(createString(u"hello"));
+  const ScopedCF text(fakeCFText(u"hello"));
   const struct {
     AXError error;
     CFTypeRef value;
@@ -79,7 +72,7 @@ TEST_F(AXValuesMac, EveryCopiedValueIsReleasedOnEveryPathAndBooleansAreWrittenAs
 // A walk's role and children of one element come in one request; the value waits for the role.
 TEST_F(AXValuesMac, BatchedReadsAskOnceAndAFailedBatchIsNotAskedAgain) {
   const Element element = adoptElement(AXUIElementCreateApplication(1));
-  const ScopedCF role(createString(u"AXStaticText"));
+  const ScopedCF role(fakeCFText(u"AXStaticText"));
   for (const AXError whole : {kAXErrorSuccess, kAXErrorFailure}) {
     SCOPED_TRACE(whole);
     fakeAXAnswer(axElementOf(element), "AXRole", kAXErrorSuccess, role.get());

@@ -11,19 +11,14 @@ struct Answer {
   CFTypeRef value;  // holds a reference
 };
 
-struct Frontmost {
-  pid_t pid;
-  CFStringRef bundleId;  // holds a reference
-};
-
 struct Service {
   std::map<std::pair<FakeNode, std::string>, Answer> answers;
   std::map<pid_t, AXError> stalls;
   std::vector<FakeAXCall> reads;
   std::vector<FakeAXCall> writes;
   double clock = 0;
-  std::optional<Frontmost> frontmost;
-  std::optional<std::optional<Frontmost>> activated;  // waits for the run loop
+  std::optional<FakeFrontmost> frontmost;                 // holds a reference to the bundle id
+  std::optional<std::optional<FakeFrontmost>> activated;  // waits for the run loop
 };
 
 // The fake stands in for a process-wide system service, so it keeps its state in one place too.
@@ -34,7 +29,7 @@ Service& service() {
 
 constexpr pid_t SYSTEM_WIDE = -1;
 
-void drop(std::optional<Frontmost>& frontmost) {
+void drop(std::optional<FakeFrontmost>& frontmost) {
   if (frontmost) CFRelease(frontmost->bundleId);
   frontmost.reset();
 }
@@ -44,12 +39,6 @@ std::string keyOf(CFStringRef name) {
   CFStringGetCharacters(name, CFRangeMake(0, static_cast<CFIndex>(units.size())),
                         reinterpret_cast<UniChar*>(units.data()));
   return std::string(units.begin(), units.end());  // attribute names are ASCII
-}
-
-CFStringRef createText(std::u16string_view units) {
-  return CFStringCreateWithCharacters(kCFAllocatorDefault,
-                                      reinterpret_cast<const UniChar*>(units.data()),
-                                      static_cast<CFIndex>(units.size()));
 }
 
 // The error a stalled application answers every request with, after the system's wait.
@@ -137,13 +126,12 @@ AXError AXUIElementCopyParameterizedAttributeValue(AXUIElementRef element, CFStr
     return kAXErrorIllegalArgument;
   std::u16string units(static_cast<size_t>(range.length), u'\0');
   CFStringGetCharacters(string, range, reinterpret_cast<UniChar*>(units.data()));
-  *result = createText(units);
+  *result = fakeCFText(units);
   return kAXErrorSuccess;
 }
 
 AXError AXUIElementCopyMultipleAttributeValues(AXUIElementRef element, CFArrayRef attributes,
-                                               AXCopyMultipleAttributeOptions options,
-                                               CFArrayRef* values) {
+                                               AXCopyMultipleAttributeOptions, CFArrayRef* values) {
   const std::optional<FakeNode> node = fakeCFNodeOf(element);
   if (!node || attributes == nullptr) return kAXErrorIllegalArgument;
   std::string joined;
@@ -162,12 +150,8 @@ AXError AXUIElementCopyMultipleAttributeValues(AXUIElementRef element, CFArrayRe
       slots.push_back(answer.value);
       continue;
     }
-    AXError code = answer.error != kAXErrorSuccess ? answer.error : kAXErrorNoValue;
-    if ((options & kAXCopyMultipleAttributeOptionStopOnError) != 0) {
-      for (CFTypeRef m : made) CFRelease(m);
-      return code;
-    }
-    // Without the stop-on-error option a failed attribute's slot holds its error code.
+    // Every failed attribute's slot holds its error code (the readers never stop on an error).
+    const AXError code = answer.error != kAXErrorSuccess ? answer.error : kAXErrorNoValue;
     made.push_back(AXValueCreate(kAXValueTypeAXError, &code));
     slots.push_back(made.back());
   }
@@ -213,7 +197,7 @@ static void answerWith(FakeNode node, std::string_view attribute, CFTypeRef valu
 }
 
 void fakeAXText(FakeNode node, std::string_view attribute, std::u16string_view units) {
-  answerWith(node, attribute, createText(units));
+  answerWith(node, attribute, fakeCFText(units));
 }
 
 void fakeAXElement(FakeNode node, std::string_view attribute, FakeNode target) {
@@ -234,14 +218,13 @@ void fakeAXStall(pid_t pid, AXError error) {
 }
 
 void fakeAXActivate(std::optional<pid_t> pid, std::u16string_view bundleId) {
-  if (service().activated && *service().activated) CFRelease((*service().activated)->bundleId);
-  service().activated = std::optional<Frontmost>();
-  if (pid) *service().activated = Frontmost{*pid, createText(bundleId)};
+  if (service().activated) drop(*service().activated);
+  service().activated.emplace();
+  if (pid) *service().activated = FakeFrontmost{*pid, fakeCFText(bundleId)};
 }
 
 std::optional<FakeFrontmost> fakeAXFrontmost() {
-  if (!service().frontmost) return std::nullopt;
-  return FakeFrontmost{service().frontmost->pid, service().frontmost->bundleId};
+  return service().frontmost;
 }
 
 double fakeAXClock() {
@@ -259,8 +242,7 @@ void fakeAXReset() {
   for (auto& [key, answer] : service().answers) {
     if (answer.value != nullptr) CFRelease(answer.value);
   }
-  fakeAXActivate(std::nullopt);
-  service().activated.reset();
+  if (service().activated) drop(*service().activated);
   drop(service().frontmost);
   service() = Service{};
 }

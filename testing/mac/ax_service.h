@@ -1,15 +1,36 @@
-// The in-memory Accessibility service behind the AX C API, NSWorkspace and the run loop, scripted
-// per application and element, for Linux tests of the macOS glue. Every request is logged.
+// The in-memory CoreFoundation and Accessibility service behind the AX C API, NSWorkspace and the
+// run loop, scripted per application and element, for Linux tests of the macOS glue. Every request
+// is logged; each test ends with every CF object released exactly once.
 #pragma once
 
 #include <ApplicationServices/ApplicationServices.h>
+#include <gtest/gtest.h>
 
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "testing/mac/fake_cf.h"
+// Objects whose reference count has not yet dropped to zero (the two booleans never count).
+size_t fakeCFLiveObjects();
+
+// Every misuse seen since the last reset: a release or read of an object already freed.
+std::vector<std::string> fakeCFErrors();
+void fakeCFReset();
+
+// An element is one node of one application's tree: node 0 is the application element itself.
+struct FakeNode {
+  pid_t pid;
+  int node;
+  auto operator<=>(const FakeNode&) const = default;
+};
+
+// A new element object (one reference, the caller's) standing for `node`.
+AXUIElementRef fakeCFCreateElement(FakeNode node);
+// The node behind an element object; nothing for any other object.
+std::optional<FakeNode> fakeCFNodeOf(CFTypeRef ref);
+// A new string object holding `units`.
+CFStringRef fakeCFText(std::u16string_view units);
 
 // What the system waits for an application that does not answer before giving up.
 inline constexpr double FAKE_AX_TIMEOUT_SECONDS = 6.0;
@@ -55,3 +76,19 @@ struct FakeFrontmost {
   CFStringRef bundleId;
 };
 std::optional<FakeFrontmost> fakeAXFrontmost();
+
+class BalancedCFTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fakeCFReset();
+    baseline_ = fakeCFLiveObjects();
+  }
+  void TearDown() override {
+    fakeAXReset();
+    EXPECT_EQ(fakeCFLiveObjects(), baseline_) << "a CF object leaked";
+    EXPECT_TRUE(fakeCFErrors().empty()) << fakeCFErrors().front();
+  }
+
+ private:
+  size_t baseline_ = 0;
+};

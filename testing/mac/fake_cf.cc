@@ -1,5 +1,5 @@
 // An in-memory CoreFoundation with real reference counts, for Linux tests of the macOS glue.
-#include "fake_cf.h"
+#include "testing/mac/ax_service.h"
 
 #include <algorithm>
 #include <set>
@@ -18,8 +18,7 @@ struct Object {
   double number = 0;
   AXValueType axType = kAXValueTypeIllegal;
   CFRange range = {0, 0};
-  AXError error = kAXErrorSuccess;  // of an AXValue of type kAXValueTypeAXError
-  FakeNode node = {0, 0};           // of an element
+  FakeNode node = {0, 0};  // of an element
 };
 
 struct World {
@@ -113,13 +112,11 @@ CFStringRef CFStringCreateWithCharacters(CFAllocatorRef, const UniChar* chars, C
 // Attribute names are ASCII; anything else fails as invalid UTF-8 fails on macOS.
 CFStringRef CFStringCreateWithBytes(CFAllocatorRef, const UInt8* bytes, CFIndex numBytes,
                                     CFStringEncoding encoding, Boolean) {
-  const std::u16string units(bytes, bytes + numBytes);
   if (encoding != kCFStringEncodingUTF8 ||
       std::any_of(bytes, bytes + numBytes, [](UInt8 byte) { return byte >= 0x80; })) {
     return nullptr;
   }
-  return CFStringCreateWithCharacters(nullptr, reinterpret_cast<const UniChar*>(units.data()),
-                                      numBytes);
+  return fakeCFText(std::u16string(bytes, bytes + numBytes));
 }
 
 CFIndex CFStringGetLength(CFStringRef string) {
@@ -174,7 +171,6 @@ AXValueRef AXValueCreate(AXValueType type, const void* valuePtr) {
   Object* object = make(AXVALUE);
   object->axType = type;
   if (type == kAXValueTypeCFRange) object->range = *static_cast<const CFRange*>(valuePtr);
-  if (type == kAXValueTypeAXError) object->error = *static_cast<const AXError*>(valuePtr);
   return reinterpret_cast<AXValueRef>(object);
 }
 
@@ -187,8 +183,7 @@ Boolean AXValueGetValue(AXValueRef value, AXValueType type, void* valuePtr) {
   const Object* object = use(value, "AXValueGetValue");
   if (object == nullptr || object->axType != type) return false;
   if (type == kAXValueTypeCFRange) *static_cast<CFRange*>(valuePtr) = object->range;
-  if (type == kAXValueTypeAXError) *static_cast<AXError*>(valuePtr) = object->error;
-  return type == kAXValueTypeCFRange || type == kAXValueTypeAXError;
+  return type == kAXValueTypeCFRange;
 }
 
 }  // extern "C"
@@ -205,6 +200,11 @@ AXUIElementRef fakeCFCreateElement(FakeNode node) {
   Object* object = make(ELEMENT);
   object->node = node;
   return reinterpret_cast<AXUIElementRef>(object);
+}
+
+CFStringRef fakeCFText(std::u16string_view units) {
+  return CFStringCreateWithCharacters(nullptr, reinterpret_cast<const UniChar*>(units.data()),
+                                      static_cast<CFIndex>(units.size()));
 }
 
 std::optional<FakeNode> fakeCFNodeOf(CFTypeRef ref) {
