@@ -16,6 +16,7 @@ TEST(Settings, ArgumentTable) {
       {"duration below poll", {"250", "100"}, 250, 250},
       {"hex", {"0x12C", "0x1388"}, 600, 30000},
       {"not digits", {" 300", "5e3"}, 600, 30000},
+      {"two signs", {"++300", "+-5000"}, 600, 30000},
       {"signs; the third is ignored", {"+300", "-5", "junk"}, 300, 300},
       {"minus zero is a number", {"-0", "-0"}, 120, 120},
       {"embedded nul", {std::string_view("300\0", 4), std::string_view("900\0", 4)}, 600, 30000},
