@@ -50,8 +50,6 @@ TEST(Walk, StopsAt4000ElementsBeforeReadingThe4001st) {
   EXPECT_EQ(state.visited, 4000);
   EXPECT_TRUE(ax.wasRead(window->children[3998].get()));  // the window is the first element
   EXPECT_FALSE(ax.wasRead(window->children[3999].get()));
-  for (const auto& hint : ax.hints)
-    for (const auto& el : hint.elements) EXPECT_NE(el.get(), window->children[3999].get());
 }
 
 TEST(Walk, VisitsLevel45AndReadsItsChildrenButNotLevel46) {
@@ -65,7 +63,6 @@ TEST(Walk, VisitsLevel45AndReadsItsChildrenButNotLevel46) {
   EXPECT_EQ(state.visited, 46);
   EXPECT_EQ(ax.readCount(level45.get(), "AXChildren"), 1);
   EXPECT_FALSE(ax.wasRead(level46.get()));
-  EXPECT_EQ(state.textAreas, 0);
 }
 
 TEST(Walk, WalksBelowCollectedValuesAndStopsOnceTheCharacterBudgetIsSpent) {

@@ -30,12 +30,8 @@ FakeNodePtr fakeNode(std::string_view role, std::optional<std::u16string_view> v
 
 FakeNodePtr fakeChain(const FakeNodePtr& top, int levels, std::string_view role) {
   FakeNodePtr at = top;
-  for (int i = 0; i < levels; ++i) {
-    auto next = fakeNode(role);
-    next->label = std::string(role) + "@" + std::to_string(i + 1);
-    at->add(next);
-    at = next;
-  }
+  // The node `at` names when the call starts gets the new node, which `at` then names.
+  for (int i = 0; i < levels; ++i) at->add(at = fakeNode(role));
   return at;
 }
 
@@ -73,9 +69,7 @@ Element FakeAccessibility::applicationElement(int32_t pid) {
   auto found = applications.find(pid);
   if (found != applications.end()) return found->second;
   // Like AXUIElementCreateApplication, a process without a tree still yields an element.
-  auto empty = std::make_shared<FakeNode>("app-" + std::to_string(pid));
-  applications[pid] = empty;
-  return empty;
+  return applications[pid] = std::make_shared<FakeNode>();
 }
 
 Element FakeAccessibility::systemWideElement() {
@@ -86,7 +80,6 @@ std::optional<AttrValue> FakeAccessibility::copyAttribute(const Element& element
                                                           std::string_view name) {
   const auto* node = dynamic_cast<const FakeNode*>(element.get());
   if (!node) return std::nullopt;
-  if (beforeRead) beforeRead(*node, name);
   if (recordReads) reads.push_back({node, std::string(name)});
   if (node->gone || node->failingReads.count(name)) return std::nullopt;
   auto found = node->attributes.find(name);

@@ -19,7 +19,7 @@ using FakeNodePtr = std::shared_ptr<FakeNode>;
 // One element. "AXChildren" answers with `children` unless an explicit value is set for it.
 class FakeNode : public ElementHandle {
  public:
-  explicit FakeNode(std::string label) : label(std::move(label)) {}
+  explicit FakeNode(std::string label = {}) : label(std::move(label)) {}
 
   std::string label;  // names the node in failure messages
   std::map<std::string, AttrValue, std::less<>> attributes;
@@ -55,7 +55,7 @@ class FakeAccessibility : public Accessibility {
   bool trusted = true;
   std::optional<FrontmostApplication> frontmost;
   std::map<int32_t, FakeNodePtr> applications;  // answered by applicationElement(pid)
-  FakeNodePtr systemWide = std::make_shared<FakeNode>("system-wide");
+  FakeNodePtr systemWide = std::make_shared<FakeNode>();
   bool recordReads = true;  // benchmarks switch the log off
   // Parts of a text are read as on macOS: "AXNumberOfCharacters" counts a node's "AXValue" and
   // copyTextRange (logged as a read of "AXStringForRange", its range in `rangeReads`) cuts it.
@@ -68,9 +68,6 @@ class FakeAccessibility : public Accessibility {
   std::vector<Read> reads;
   std::vector<Write> writes;
   std::vector<PrefetchHint> hints;
-  // Called before each read is answered; a test can change the tree there (an element vanishing
-  // mid-walk, a clock moving on).
-  std::function<void(const FakeNode&, std::string_view)> beforeRead;
 
   // Makes `app` the frontmost application with process id `pid`.
   void setFrontmost(int32_t pid, const FakeNodePtr& app, std::optional<std::string> bundleId = {});
