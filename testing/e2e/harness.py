@@ -31,9 +31,8 @@ class ToolResult(types.SimpleNamespace):
 
 
 def tool_command(tool, *args):
-    """`tool` with `args`, behind TOOLS_WRAPPER when set (e.g. "valgrind --error-exitcode=99")."""
     bin_dir = os.environ.get("TOOLS_BIN") or os.path.join(HERE, "..", "..", "build", "bin")
-    return [*os.environ.get("TOOLS_WRAPPER", "").split(), os.path.join(bin_dir, tool), *map(str, args)]
+    return [os.path.join(bin_dir, tool), *map(str, args)]
 
 
 def spawn(session, tool, *args, env=None, stdout=subprocess.PIPE, **kw):
@@ -94,12 +93,12 @@ class Program:
     """A program running in `session`, its output lines collected on a thread (it never blocks on
     the pipe) and its standard error kept in a file. Killed when the test is done with it."""
 
-    def __init__(self, session, cmd, env=None, stdout=subprocess.PIPE, **kw):
+    def __init__(self, session, cmd, env=None):
         self._err, self.out, self.taken = tempfile.TemporaryFile(), [], 0
-        self.proc = subprocess.Popen(cmd, env=env or session.env, stdin=subprocess.PIPE, stdout=stdout,
-                                     stderr=self._err, **kw)
+        self.proc = subprocess.Popen(cmd, env=env or session.env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                     stderr=self._err)
         self.pid = self.proc.pid
-        self._reader = threading.Thread(target=lambda: self.out.extend(self.proc.stdout or ()))
+        self._reader = threading.Thread(target=lambda: self.out.extend(self.proc.stdout))
         self._reader.start()
 
     def lines(self, timeout=READY_TIMEOUT_S, count=0):
@@ -145,7 +144,7 @@ class Program:
             self.proc.wait()
         self._reader.join()
         for stream in (self.proc.stdin, self.proc.stdout, self._err):
-            stream and stream.close()
+            stream.close()
 
 
 class Fixture(Program):
@@ -158,9 +157,6 @@ class Fixture(Program):
         if self.line(ready_timeout) != "ready":
             self.end(signal.SIGKILL)
             raise RuntimeError("%s did not get ready: %r" % (script, self.end(None)[1][-2000:]))
-
-    def freeze(self):
-        os.kill(self.pid, signal.SIGSTOP)
 
     def longest_gap_ms(self, timeout=30):
         """The fixture's longest main-loop stall since start or the previous call, in ms."""
