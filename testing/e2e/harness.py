@@ -93,12 +93,12 @@ class Program:
     """A program running in `session`, its output lines collected on a thread (it never blocks on
     the pipe) and its standard error kept in a file. Killed when the test is done with it."""
 
-    def __init__(self, session, cmd, env=None):
+    def __init__(self, session, cmd, env=None, stdout=subprocess.PIPE, **kw):
         self._err, self.out, self.taken = tempfile.TemporaryFile(), [], 0
-        self.proc = subprocess.Popen(cmd, env=env or session.env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                     stderr=self._err)
+        self.proc = subprocess.Popen(cmd, env=env or session.env, stdin=subprocess.PIPE, stdout=stdout,
+                                     stderr=self._err, **kw)
         self.pid = self.proc.pid
-        self._reader = threading.Thread(target=lambda: self.out.extend(self.proc.stdout))
+        self._reader = threading.Thread(target=lambda: self.out.extend(self.proc.stdout or ()))
         self._reader.start()
 
     def lines(self, timeout=READY_TIMEOUT_S, count=0):
@@ -144,7 +144,7 @@ class Program:
             self.proc.wait()
         self._reader.join()
         for stream in (self.proc.stdin, self.proc.stdout, self._err):
-            stream.close()
+            stream and stream.close()
 
 
 class Fixture(Program):

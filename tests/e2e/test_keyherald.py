@@ -59,6 +59,14 @@ class KeyheraldTest(SessionTestCase):
         self.assertGreater(len(lines), 1 + 2 * BURST_PAIRS)
         self.assertEqual(lines[1:], (["CMD_DOWN", "CMD_UP"] * len(lines))[:len(lines) - 1])
 
+    def test_host_gone(self):
+        read_end, write_end = os.pipe()
+        os.close(read_end)
+        self.addCleanup(os.close, write_end)
+        # READY is its first line: it cannot be written, so the run ends there.
+        for stdout in ({"stdout": subprocess.DEVNULL, "preexec_fn": lambda: os.close(1)}, {"stdout": write_end}):
+            self.assertEqual(self.herald(**stdout).end(None)[0], 0)
+
     def test_display_that_comes_and_goes(self):
         number = unused_display(900)
         env = dict(self.session.env, DISPLAY=":%d" % number)
