@@ -31,9 +31,8 @@ class ToolResult(types.SimpleNamespace):
 
 
 def tool_command(tool, *args):
-    """`tool` with `args`, behind TOOLS_WRAPPER when set (e.g. "valgrind --error-exitcode=99")."""
     bin_dir = os.environ.get("TOOLS_BIN") or os.path.join(HERE, "..", "..", "build", "bin")
-    return [*os.environ.get("TOOLS_WRAPPER", "").split(), os.path.join(bin_dir, tool), *map(str, args)]
+    return [os.path.join(bin_dir, tool), *map(str, args)]
 
 
 def spawn(session, tool, *args, env=None, stdout=subprocess.PIPE, **kw):
@@ -158,9 +157,6 @@ class Fixture(Program):
         if self.line(ready_timeout) != "ready":
             self.end(signal.SIGKILL)
             raise RuntimeError("%s did not get ready: %r" % (script, self.end(None)[1][-2000:]))
-
-    def freeze(self):
-        os.kill(self.pid, signal.SIGSTOP)
 
     def longest_gap_ms(self, timeout=30):
         """The fixture's longest main-loop stall since start or the previous call, in ms."""

@@ -27,8 +27,8 @@ ACTIVE, EDITABLE, FOCUSABLE, FOCUSED, SINGLE_LINE, SHOWING, VISIBLE = 1, 7, 11, 
 SHOWN = [SHOWING, VISIBLE]
 ARGS = {"GetChildAtIndex": "i", "GetText": "ii", "GetSelection": "i"}
 REPLY = {"GetChildAtIndex": "(so)", "GetChildren": "a(so)", "GetRole": "u", "GetState": "au",
-         "GetInterfaces": "as", "GetIndexInParent": "i", "GetText": "s", "GetSelection": "ii", "GetNSelections": "i"}
-PROPS = {"Accessible": {"Name": "s", "Description": "s", "Parent": "(so)", "ChildCount": "i"},
+         "GetIndexInParent": "i", "GetText": "s", "GetSelection": "ii"}
+PROPS = {"Accessible": {"Name": "s", "Parent": "(so)", "ChildCount": "i"},
          "Text": {"CaretOffset": "i", "CharacterCount": "i"}}
 
 
@@ -42,7 +42,7 @@ def interface(name, methods):
 
 
 INTERFACES = Gio.DBusNodeInfo.new_for_xml("<node>%s%s</node>" % (
-    interface("Accessible", list(REPLY)[:6]), interface("Text", list(REPLY)[6:]))).interfaces
+    interface("Accessible", list(REPLY)[:5]), interface("Text", list(REPLY)[5:]))).interfaces
 
 
 def node(role, children=(), states=SHOWN, name="", **more):
@@ -107,9 +107,8 @@ class Objects:
         return {"GetChildAtIndex": lambda: self.child(n, params and params[0]), "GetRole": lambda: ROLE[n["role"]],
                 "GetIndexInParent": lambda: siblings.index(path) if path in siblings else 0,
                 "GetState": lambda: [sum(1 << b for b in n["states"]), 0],
-                "GetInterfaces": lambda: ["org.a11y.atspi.Accessible"] + ["org.a11y.atspi.Text"] * ("text" in n),
                 "GetSelection": lambda: (0, 0) if hidden else tuple(self.layout.get("selection", [0, 0])),
-                "GetNSelections": lambda: 1, "Name": lambda: n["name"], "Description": lambda: "",
+                "Name": lambda: n["name"],
                 "ChildCount": lambda: count, "CaretOffset": lambda: -1 if hidden else self.layout.get("caret", 0),
                 "Parent": lambda: ("", NULL) if path == ROOT else (self.name, n.get("parent", FRAME))}[method]()
 
@@ -118,7 +117,7 @@ class Objects:
         if slow and (ROOT + "/" + slow[0], slow[1]) == (path, method):
             del self.layout["slow"]
             time.sleep(slow[2] / 1000)  # the whole application is busy, as a real one would be
-        if method in ("GetSelection", "GetNSelections") and FOCUSED not in self.nodes[path]["states"]:
+        if method == "GetSelection" and FOCUSED not in self.nodes[path]["states"]:
             return invocation.return_dbus_error("org.freedesktop.DBus.Error.UnknownMethod", method)
         try:
             reply = self.answer(path, method, params.unpack())
