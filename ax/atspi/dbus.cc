@@ -78,7 +78,7 @@ CallResult callMethod(const Destination& to, const char* path, const char* inter
     return {Message(), timeoutMs <= 0 ? CallError::TimedOut : CallError::Failed};
   Message call = newCall(to, path, interface, method, args);
   if (!call) return {Message(), CallError::Failed};
-  sd_bus_error error = SD_BUS_ERROR_NULL;
+  sd_bus_error error{};  // SD_BUS_ERROR_NULL, whose compound literal clang -Wpedantic refuses
   sd_bus_message* reply = nullptr;
   int r = sd_bus_call(to.connection, call.get(), usec(timeoutMs), &error, &reply);
   CallError failure = r < 0 ? classify(-r, &error) : CallError::None;
