@@ -18,7 +18,8 @@ class ElementHandle {
 };
 using Element = std::shared_ptr<const ElementHandle>;
 
-// A selected range, in UTF-16 code units of the element's text.
+// A range of an element's text, in UTF-16 code units (or in the text's own offsets, see
+// Accessibility::countsTextInUtf16).
 struct TextRange {
   int64_t location = 0;
   int64_t length = 0;
@@ -40,6 +41,14 @@ struct AttrValue {
   const Element* element() const { return std::get_if<Element>(&value); }
   const List* list() const { return std::get_if<List>(&value); }
   const TextRange* range() const { return std::get_if<TextRange>(&value); }
+};
+
+// Part of a text: its UTF-16 units, and how many of the text's offsets they take (as many as
+// there are units, unless the platform counts a text otherwise).
+struct TextPart {
+  std::u16string units;
+  int64_t offsets = 0;
+  bool operator==(const TextPart&) const = default;
 };
 
 struct FrontmostApplication {
@@ -67,13 +76,19 @@ class Accessibility {
   virtual Element systemWideElement() = 0;
   // One read; nothing on any failure (unsupported, no value, timed out, element gone).
   virtual std::optional<AttrValue> copyAttribute(const Element& element, std::string_view name) = 0;
-  // The UTF-16 units `range` of the element's text, as "AXNumberOfCharacters" counts them, read
-  // without the rest of the text where the platform can: fewer units than asked only where the
-  // text ends first. Nothing where the platform or the application reads no parts of a text, for
-  // a range starting past the end, and on any failure: the caller then reads the whole "AXValue".
-  virtual std::optional<std::u16string> copyTextRange(const Element&, TextRange) {
+  // The text of `offsets` of the element's text, read without the rest of it where the platform
+  // can. Offsets are those "AXNumberOfCharacters" counts: UTF-16 units, unless countsTextInUtf16()
+  // is false. Fewer offsets than asked only where the text ends first. Nothing where the platform
+  // or the application reads no parts of a text, for a range starting past the end, and on any
+  // failure: the caller then reads the whole "AXValue".
+  virtual std::optional<TextPart> copyTextRange(const Element&, TextRange /*offsets*/) {
     return std::nullopt;
   }
+  // Whether a text's offsets (copyTextRange, "AXNumberOfCharacters") are the UTF-16 units of
+  // "AXSelectedTextRange". Where they are not (a toolkit that counts code points), the selection
+  // in those offsets comes from copySelectedTextOffsets: nothing on any failure.
+  virtual bool countsTextInUtf16() { return true; }
+  virtual std::optional<TextRange> copySelectedTextOffsets(const Element&) { return std::nullopt; }
   // The one boolean write the tools make; its outcome is ignored.
   virtual void setBoolAttribute(const Element& element, std::string_view name, bool value) = 0;
   virtual void prefetch(const PrefetchHint&) {}

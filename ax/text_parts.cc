@@ -27,16 +27,16 @@ int64_t firstPart(int64_t n) {
 }  // namespace
 
 RangeReader rangesOf(Accessibility& ax, const Element& element) {
-  return [&ax, element](TextRange range) -> std::optional<std::u16string> {
-    std::optional<std::u16string> units;
+  return [&ax, element](TextRange range) -> std::optional<TextPart> {
+    std::optional<TextPart> part;
     try {
-      units = ax.copyTextRange(element, range);
+      part = ax.copyTextRange(element, range);
     } catch (...) {
       // A platform layer that throws is one more failed read.
       return std::nullopt;
     }
-    if (!units || static_cast<int64_t>(units->size()) > range.length) return std::nullopt;
-    return units;
+    if (!part || part->offsets < 0 || part->offsets > range.length) return std::nullopt;
+    return part;
   };
 }
 
@@ -56,9 +56,8 @@ std::optional<std::string> readFirstChars(const RangeReader& read, int64_t from,
     const int64_t end = to - from > units ? from + units : to;
     auto part = read({from, end - from});
     if (!part) return std::nullopt;
-    std::string text = utf8FromUtf16(*part);
-    if (end == to || static_cast<int64_t>(part->size()) < end - from)
-      return std::string(firstChars(text, n));
+    std::string text = utf8FromUtf16(part->units);
+    if (end == to || part->offsets < end - from) return std::string(firstChars(text, n));
     // The characters before a steady break are those of the whole, whatever follows the part.
     const size_t steady = lastSteadyBreak(text);
     if (steady != std::string::npos && charCount(std::string_view(text).substr(0, steady)) >= n)
@@ -71,8 +70,8 @@ std::optional<LastChars> readLastChars(const RangeReader& read, int64_t to, int6
   for (int64_t units = firstPart(n);; units = grown(units)) {
     const int64_t from = to > units ? to - units : 0;
     auto part = read({from, to - from});
-    if (!part || static_cast<int64_t>(part->size()) != to - from) return std::nullopt;
-    std::string text = utf8FromUtf16(*part);
+    if (!part || part->offsets != to - from) return std::nullopt;
+    std::string text = utf8FromUtf16(part->units);
     if (from == 0) {
       const size_t kept = lastChars(text, n).size();
       return LastChars{text.substr(text.size() - kept), kept < text.size()};

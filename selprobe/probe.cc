@@ -17,18 +17,29 @@ bool holds(const TextRange& range, int64_t n) {
   return range.location <= n && range.length <= n - std::max<int64_t>(range.location, 0);
 }
 
+// The selection in the offsets of the element's text: "AXSelectedTextRange" itself where those
+// are its UTF-16 units.
+std::optional<TextRange> selectionOffsets(
+    Accessibility& ax, const Element& el,
+    const std::function<const std::optional<AttrValue>&()>& selectedRange) {
+  if (!ax.countsTextInUtf16()) return ax.copySelectedTextOffsets(el);
+  const auto& value = selectedRange();
+  if (!value || !value->range()) return std::nullopt;
+  return *value->range();
+}
+
 // The pieces read from the text around the selection alone, where the application reads parts of
 // its text; they are those the whole value gives. Nothing where it does not, or a read fails.
-std::optional<Pieces> piecesAround(Accessibility& ax, const Element& el,
-                                   const std::function<const std::optional<AttrValue>&()>& range) {
+std::optional<Pieces> piecesAround(
+    Accessibility& ax, const Element& el,
+    const std::function<const std::optional<AttrValue>&()>& selectedRange) {
   auto n = textLength(ax, el);
   if (!n) return std::nullopt;
-  const auto& rangeValue = range();
-  if (!rangeValue || !rangeValue->range()) return std::nullopt;
-  const TextRange selected = *rangeValue->range();
+  const auto selected = selectionOffsets(ax, el, selectedRange);
+  if (!selected) return std::nullopt;
   // A range the text cannot hold: counted once more, as the whole value is read once more.
-  if (!holds(selected, *n) && !(n = textLength(ax, el))) return std::nullopt;
-  return readPieces(rangesOf(ax, el), *n, selected);
+  if (!holds(*selected, *n) && !(n = textLength(ax, el))) return std::nullopt;
+  return readPieces(rangesOf(ax, el), *n, *selected);
 }
 
 }  // namespace

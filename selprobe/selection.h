@@ -36,7 +36,7 @@ struct Pieces {
 // surrogate pair leaves a U+FFFD in each piece, a split cluster leaves its parts on both sides.
 Pieces cutPieces(std::u16string_view units, TextRange range);
 
-// The pieces cutPieces cuts from a text of `n` units, read through `read` around the selection
+// The pieces cutPieces cuts from a text of `n` offsets, read through `read` around the selection
 // only: the cost stays that of the pieces, whatever the length of the text. Nothing when a read
 // fails.
 std::optional<Pieces> readPieces(const RangeReader& read, int64_t n, TextRange range);

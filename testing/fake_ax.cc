@@ -97,8 +97,7 @@ std::optional<AttrValue> FakeAccessibility::copyAttribute(const Element& element
   return std::nullopt;
 }
 
-std::optional<std::u16string> FakeAccessibility::copyTextRange(const Element& element,
-                                                               TextRange range) {
+std::optional<TextPart> FakeAccessibility::copyTextRange(const Element& element, TextRange range) {
   if (!offersRanges) return std::nullopt;
   if (recordReads) rangeReads.push_back(range);
   copyAttribute(element, "AXStringForRange");  // logged, and failing, as any other read
@@ -109,7 +108,9 @@ std::optional<std::u16string> FakeAccessibility::copyTextRange(const Element& el
   const std::u16string& text = *value->second.text();
   if (range.location < 0 || range.length < 0 || range.location > static_cast<int64_t>(text.size()))
     return std::nullopt;
-  return text.substr(static_cast<size_t>(range.location), static_cast<size_t>(range.length));
+  auto units = text.substr(static_cast<size_t>(range.location), static_cast<size_t>(range.length));
+  const auto offsets = static_cast<int64_t>(units.size());
+  return TextPart{std::move(units), offsets};
 }
 
 void FakeAccessibility::setBoolAttribute(const Element& element, std::string_view name,

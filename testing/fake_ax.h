@@ -82,7 +82,7 @@ class FakeAccessibility : public Accessibility {
   Element applicationElement(int32_t pid) override;
   Element systemWideElement() override;
   std::optional<AttrValue> copyAttribute(const Element& element, std::string_view name) override;
-  std::optional<std::u16string> copyTextRange(const Element& element, TextRange range) override;
+  std::optional<TextPart> copyTextRange(const Element& element, TextRange range) override;
   void setBoolAttribute(const Element& element, std::string_view name, bool value) override;
   void prefetch(const PrefetchHint& hint) override;
 };

@@ -103,6 +103,11 @@ std::optional<AttrValue> AtspiAccessibility::copyAttribute(const Element& elemen
     return AttrValue{utf16FromUtf8(*t)};
   }
   if (name == "AXSelectedTextRange") return e->part ? documentRange(*e) : selectedRange(*e);
+  if (name == "AXNumberOfCharacters") {
+    auto count = partCount(*e);
+    if (!count) return std::nullopt;
+    return AttrValue{static_cast<double>(*count)};
+  }
   if (name == "AXTitle") {
     auto title = this->name(*e);
     if (!title) return std::nullopt;

@@ -70,9 +70,12 @@ class AtspiAccessibility : public Accessibility {
   Element systemWideElement() override;
   std::optional<AttrValue> copyAttribute(const Element& element, std::string_view name) override;
   void setBoolAttribute(const Element& element, std::string_view name, bool value) override;
-  // No "AXNumberOfCharacters": in code points, the UTF-16 length needs the whole text
+  // A text's offsets are the toolkit's own (code points in GTK, UTF-16 units in Qt 5): its parts,
+  // "AXNumberOfCharacters" and the selection in them need no read of the text before a part
   // (text_range.cc).
-  std::optional<std::u16string> copyTextRange(const Element& element, TextRange range) override;
+  std::optional<TextPart> copyTextRange(const Element& element, TextRange range) override;
+  bool countsTextInUtf16() override { return false; }
+  std::optional<TextRange> copySelectedTextOffsets(const Element& element) override;
   void beginStep() override;
   // Remembers the hinted elements; their reads are then fetched in pipelined batches as the walk
   // reaches them (prefetch.cc).
@@ -122,6 +125,11 @@ class AtspiAccessibility : public Accessibility {
   // text is read once more.
   bool waitOnce(const AtspiElement& e);
   std::optional<AttrValue> selectedRange(const AtspiElement& e);
+  // The first selection, else the caret as an empty one, in the toolkit's offsets, start first.
+  std::optional<std::pair<int32_t, int32_t>> selectionOffsets(const AtspiElement& e);
+  // The character count of a text whose parts can be read: nothing for a password field, a
+  // document of paragraph objects, or an object without a Text interface (text_range.cc).
+  std::optional<int32_t> partCount(const AtspiElement& e);
 
   // A document whose paragraphs are separate objects, read as one text (document.cc).
   // The document standing for `focused` when it is a paragraph of such a document, else `focused`.

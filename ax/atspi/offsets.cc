@@ -1,6 +1,10 @@
 // Code point or UTF-16 offsets from AT-SPI to UTF-16 code unit offsets.
 #include "ax/atspi/offsets.h"
 
+#include <algorithm>
+
+#include "common/text.h"
+
 namespace {
 
 bool isHighSurrogate(char16_t u) {
@@ -52,4 +56,25 @@ std::string withoutAstralPadding(std::string text) {
   }
   text.resize(out);
   return text;
+}
+
+std::optional<std::u16string> partWithinExtraOffsets(std::string text, int64_t taken, size_t head,
+                                                     size_t tail) {
+  // Code points of valid UTF-8 (D-Bus strings are): the bytes that start one.
+  const auto codePoints = std::count_if(text.begin(), text.end(), [](char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  });
+  std::u16string units = utf16FromUtf8(withoutAstralPadding(std::move(text)));
+  // The offsets are UTF-16 units (Qt 5; Gecko's, of the text without its padding) or code points
+  // (GTK), of which the extra ones may take two units.
+  if (static_cast<int64_t>(units.size()) != taken) {
+    if (codePoints != taken) return std::nullopt;
+    auto pairAt = [&](size_t i) {
+      return i + 1 < units.size() && isHighSurrogate(units[i]) && isLowSurrogate(units[i + 1]);
+    };
+    if (head && pairAt(0)) head = 2;
+    if (tail && units.size() >= 2 && pairAt(units.size() - 2)) tail = 2;
+  }
+  if (head + tail > units.size()) return std::nullopt;
+  return units.substr(head, units.size() - head - tail);
 }

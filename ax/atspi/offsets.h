@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -26,3 +27,10 @@ int64_t utf16Offset(std::u16string_view text, int64_t offset, OffsetUnit unit);
 // characters with one, so that its code point offsets and count are the UTF-16 units of the text
 // without the padding. A U+FEFF anywhere else is the text's own and stays.
 std::string withoutAstralPadding(std::string text);
+
+// The UTF-16 units of a part of a text, from a toolkit's answer `text` (UTF-8) to GetText over
+// `taken` offsets that hold `head` and `tail` (0 or 1) offsets more than the part at its ends: the
+// part exactly as the whole text holds it, even where its ends split a surrogate pair. Nothing
+// where the answer takes its offsets in no way a toolkit counts them (a text that changed).
+std::optional<std::u16string> partWithinExtraOffsets(std::string text, int64_t taken, size_t head,
+                                                     size_t tail);

@@ -1,4 +1,5 @@
 // Text reads of AT-SPI objects: the whole text, and the selection as UTF-16 offsets into it.
+#include <algorithm>
 #include <chrono>
 #include <thread>
 #include <tuple>
@@ -66,6 +67,17 @@ std::optional<std::string> AtspiAccessibility::readText(const AtspiElement& e) {
   return readString(link_.call(e.app, e.path, TEXT, "GetText", intArgs(0, end), "s"));
 }
 
+std::optional<std::pair<int32_t, int32_t>> AtspiAccessibility::selectionOffsets(
+    const AtspiElement& e) {
+  auto sel = readIntPair(link_.call(e.app, e.path, TEXT, "GetSelection", intArgs(0), "ii"));
+  if (sel && sel->first != sel->second)
+    return std::pair{std::min(sel->first, sel->second), std::max(sel->first, sel->second)};
+  auto caret = readInt32(link_.property(e.app, e.path, TEXT, "CaretOffset"));
+  // -1 is AT-SPI's "no caret": there is no range to report.
+  if (!caret || *caret < 0) return std::nullopt;
+  return std::pair{*caret, *caret};
+}
+
 std::optional<AttrValue> AtspiAccessibility::selectedRange(const AtspiElement& e) {
   auto whole = text(e);
   if (!whole) return std::nullopt;
@@ -73,17 +85,9 @@ std::optional<AttrValue> AtspiAccessibility::selectedRange(const AtspiElement& e
   int32_t start = 0;
   int32_t end = 0;
   auto readRange = [&] {
-    start = end = 0;
-    auto sel = readIntPair(link_.call(e.app, e.path, TEXT, "GetSelection", intArgs(0), "ii"));
-    if (sel) std::tie(start, end) = *sel;
-    if (!sel || start == end) {
-      auto caret = readInt32(link_.property(e.app, e.path, TEXT, "CaretOffset"));
-      // -1 is AT-SPI's "no caret": there is no range to report.
-      if (!caret || *caret < 0) return false;
-      start = end = *caret;
-    }
-    if (start > end) std::swap(start, end);
-    return true;
+    auto selection = selectionOffsets(e);
+    if (selection) std::tie(start, end) = *selection;
+    return selection.has_value();
   };
   bool hasRange = readRange();
   // No caret in an empty text: what Firefox answers too before it has filled in either.

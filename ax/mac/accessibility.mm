@@ -70,7 +70,7 @@ class MacAccessibility final : public Accessibility {
   }
 
   // The system refuses a range past the end of the text: it is cut to "AXNumberOfCharacters".
-  std::optional<std::u16string> copyTextRange(const Element& element, TextRange range) override {
+  std::optional<TextPart> copyTextRange(const Element& element, TextRange range) override {
     const auto count = copyAttribute(element, "AXNumberOfCharacters");
     const double* n = count ? std::get_if<double>(&count->value) : nullptr;
     if (n == nullptr || !(*n >= 0 && *n < 0x1p52)) return std::nullopt;
@@ -82,7 +82,9 @@ class MacAccessibility final : public Accessibility {
     AXError error = kAXErrorSuccess;
     auto text = copyAXStringForRange(element, range, &error);
     noteError(*pid, error);
-    return text;
+    if (!text) return std::nullopt;
+    const auto offsets = static_cast<int64_t>(text->size());
+    return TextPart{std::move(*text), offsets};
   }
 
   // A walk's role and children of one element come in one request instead of two.

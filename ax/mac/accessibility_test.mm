@@ -112,10 +112,13 @@ TEST_F(MacGlue, TextPartsAreCutToTheCharacterCount) {
   const Element field = elementAttr(*ax, ax->applicationElement(EDITOR), "AXFocusedUIElement");
   const struct {
     TextRange range;
-    std::optional<std::u16string> units;
-  } rows[] = {{{6, 100}, u"world"}, {{0, 5}, u"hello"}, {{11, 4}, u""}, {{12, 1}, std::nullopt}};
+    std::optional<TextPart> part;
+  } rows[] = {{{6, 100}, TextPart{u"world", 5}},
+              {{0, 5}, TextPart{u"hello", 5}},
+              {{11, 4}, TextPart{u"", 0}},
+              {{12, 1}, std::nullopt}};
   for (const auto& row : rows)
-    EXPECT_EQ(ax->copyTextRange(field, row.range), row.units) << row.range.location;
+    EXPECT_EQ(ax->copyTextRange(field, row.range), row.part) << row.range.location;
   const size_t asked = fakeAXReads().size();
   fakeAXAnswer(axElementOf(field), "AXStringForRange", kAXErrorCannotComplete, nullptr);
   EXPECT_EQ(ax->copyTextRange(field, {0, 5}), std::nullopt);
