@@ -1,13 +1,17 @@
 // Differential: the characters read through parts of a text (selprobe's pieces, fieldpeek's first
 // characters, and the growing reads under them) against the same cut of the whole text, over long
 // texts of combining marks, emoji and ZWJ sequences, flags, CR LF, Hangul, Indic conjuncts and
-// lone surrogates, with selections and part reads that fail at random.
+// lone surrogates, with selections and part reads that fail at random; and the same through the
+// parts AT-SPI toolkits answer in their own offsets (GTK's code points, Qt's UTF-16 units, Gecko's
+// padded code points).
 #include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "ax/atspi/offsets.h"
 #include "ax/text_parts.h"
 #include "common/text.h"
 #include "fuzz/checks.h"
@@ -41,6 +45,64 @@ std::u16string longText(FuzzedDataProvider& in) {
   return text;
 }
 
+// How a toolkit counts a text's offsets, and what its GetText answers for a range of them.
+enum class Toolkit { Gtk, Qt, Gecko };
+
+struct ToolkitText {
+  std::vector<std::u16string> offsets;  // the units each offset stands for
+
+  ToolkitText(std::u16string_view text, Toolkit kind) {
+    // GTK and Gecko texts are valid UTF-8: no lone surrogates.
+    const std::u16string valid =
+        kind == Toolkit::Qt ? std::u16string(text) : utf16FromUtf8(utf8FromUtf16(text));
+    for (size_t i = 0; i < valid.size(); ++i) {
+      const bool pair = i + 1 < valid.size() && valid[i] >= 0xD800 && valid[i] <= 0xDBFF &&
+                        valid[i + 1] >= 0xDC00 && valid[i + 1] <= 0xDFFF;
+      if (pair && kind != Toolkit::Qt) offsets.push_back(valid.substr(i++, 2));
+      // Gecko pads a character beyond the BMP: one offset for each of its units.
+      if (pair && kind == Toolkit::Gecko) offsets.push_back(u"\uFEFF");
+      if (!pair || kind == Toolkit::Qt) offsets.push_back(valid.substr(i, 1));
+    }
+  }
+  // The UTF-8 GetText answers for [from, to): Qt turns a lone surrogate into "?".
+  std::string getText(int64_t from, int64_t to) const {
+    std::string out;
+    for (int64_t i = from; i < to; ++i) {
+      const std::u16string& unit = offsets[static_cast<size_t>(i)];
+      const bool lone = unit.size() == 1 && unit[0] >= 0xD800 && unit[0] <= 0xDFFF;
+      out += lone ? "?" : utf8FromUtf16(unit);
+    }
+    return out;
+  }
+};
+
+// selprobe's pieces read in a toolkit's offsets as the AT-SPI layer reads them (one offset more
+// at each end, cut off again) against the whole value cut at the selection that layer converts.
+void checkToolkitPieces(FuzzedDataProvider& in, std::u16string_view text) {
+  const ToolkitText t(text, static_cast<Toolkit>(in.ConsumeIntegralInRange<int>(0, 2)));
+  const auto n = static_cast<int64_t>(t.offsets.size());
+  const RangeReader read = [&](TextRange r) -> std::optional<TextPart> {
+    check(r.location >= 0 && r.length >= 0 && r.location <= n);
+    const int64_t end = std::min(n, r.location + std::min(r.length, n));
+    const int64_t from = r.location > 0 ? r.location - 1 : 0;
+    const int64_t to = end < n ? end + 1 : end;
+    auto units = partWithinExtraOffsets(t.getText(from, to), to - from,
+                                        static_cast<size_t>(r.location - from),
+                                        static_cast<size_t>(to - end));
+    check(units.has_value());
+    return TextPart{std::move(*units), end - r.location};
+  };
+  const int64_t start = in.ConsumeIntegralInRange<int64_t>(0, n);
+  const int64_t end = in.ConsumeIntegralInRange<int64_t>(start, n);
+  auto pieces = readPieces(read, n, {start, end - start});
+  const std::u16string whole = utf16FromUtf8(withoutAstralPadding(t.getText(0, n)));
+  const OffsetUnit unit = offsetUnitOf(whole, n);
+  const int64_t from = utf16Offset(whole, start, unit);
+  const Pieces expected = cutPieces(whole, {from, utf16Offset(whole, end, unit) - from});
+  check(pieces && pieces->before == expected.before && pieces->selected == expected.selected &&
+        pieces->after == expected.after && pieces->truncated == expected.truncated);
+}
+
 int64_t offsetIn(FuzzedDataProvider& in, int64_t n) {
   return in.ConsumeBool() ? in.ConsumeIntegralInRange<int64_t>(-2, n + 2)
                           : in.ConsumeIntegral<int64_t>();
@@ -56,11 +118,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // on, every read fails.
   const int fail = in.ConsumeBool() ? in.ConsumeIntegralInRange<int>(0, 6) : -1;
   int reads = 0;
-  const RangeReader read = [&](TextRange r) -> std::optional<std::u16string> {
+  const RangeReader read = [&](TextRange r) -> std::optional<TextPart> {
     check(r.location >= 0 && r.length >= 0);
     if (fail >= 0 && reads++ >= fail) return std::nullopt;
     if (r.location > n) return std::nullopt;
-    return units.substr(static_cast<size_t>(r.location), static_cast<size_t>(r.length));
+    auto part = units.substr(static_cast<size_t>(r.location), static_cast<size_t>(r.length));
+    const auto offsets = static_cast<int64_t>(part.size());
+    return TextPart{std::move(part), offsets};
   };
 
   // selprobe: byte for byte the pieces of the whole text, truncation flag included.
@@ -94,5 +158,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } else {
     check(fail >= 0);
   }
+  checkToolkitPieces(in, units);
   return 0;
 }
