@@ -43,11 +43,16 @@ class AtspiElement : public ElementHandle {
     std::optional<StateSet> states;
     std::optional<std::string> text;
     std::optional<int32_t> characterCount;  // in the toolkit's offset unit (see offsetUnitOf)
+    bool countAsked = false;  // `characterCount` is the answer: nothing is no Text interface
     std::optional<int32_t> childCount;
     bool unready = false;   // its text was still not there after the wait (see waitOnce)
     int64_t partStart = 0;  // where `part` starts in the composed text, in UTF-16 units
     // The children a composed text holds: AXChildren leaves them out, as their text is the value.
     std::vector<std::string> composed;
+    void forgetCount() {
+      characterCount.reset();
+      countAsked = false;
+    }
   };
   mutable Cache cache;
   Cache& cacheIn(int64_t step) const {
@@ -127,6 +132,9 @@ class AtspiAccessibility : public Accessibility {
   std::optional<AttrValue> selectedRange(const AtspiElement& e);
   // The first selection, else the caret as an empty one, in the toolkit's offsets, start first.
   std::optional<std::pair<int32_t, int32_t>> selectionOffsets(const AtspiElement& e);
+  // The character count, asked once a step (nothing: no Text interface). A timed-out ask is not
+  // kept, and says so in `timedOut`.
+  std::optional<int32_t> characterCount(const AtspiElement& e, bool* timedOut = nullptr);
   // The character count of a text whose parts can be read: nothing for a password field, a
   // document of paragraph objects, or an object without a Text interface (text_range.cc).
   std::optional<int32_t> partCount(const AtspiElement& e);

@@ -86,17 +86,20 @@ void AtspiAccessibility::fetchBatch(const Lookahead::Batch& batch) {
       asked.emplace_back(e, FETCH_ROLE);
     }
     if ((batch.attributes & FETCH_TEXT) && roleBearsText(*cache.role) &&
-        *cache.role != atspi_role::PASSWORD_TEXT && !cache.text && !cache.characterCount) {
+        *cache.role != atspi_role::PASSWORD_TEXT && !cache.text && !cache.countAsked) {
       calls.push_back(propertyCall(e->path, TEXT, "CharacterCount"));
       asked.emplace_back(e, FETCH_TEXT);
     }
   }
   got = link_.callAhead(app, calls);
   for (size_t i = 0; i < got.size(); ++i) {
-    if (!got[i].ok()) continue;
     AtspiElement::Cache& cache = asked[i].first->cacheIn(step);
-    if (asked[i].second == FETCH_ROLE) cache.states = readStateWords(got[i]);
-    if (asked[i].second == FETCH_TEXT) cache.characterCount = readInt32(got[i]);
+    // A count refused (no Text interface) is an answer too: the plain read does not ask again.
+    if (asked[i].second == FETCH_TEXT && got[i].error != CallError::TimedOut) {
+      cache.characterCount = readInt32(got[i]);
+      cache.countAsked = true;
+    }
+    if (got[i].ok() && asked[i].second == FETCH_ROLE) cache.states = readStateWords(got[i]);
   }
 
   // Then the texts, each up to its count (the plain read says why); an empty one costs no call,

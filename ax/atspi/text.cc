@@ -36,7 +36,7 @@ std::optional<std::string> AtspiAccessibility::text(const AtspiElement& e) {
   // rather than an empty one.
   auto notReady = [&] { return read && read->empty() && cache.characterCount.value_or(0) > 0; };
   if (notReady() && waitOnce(e)) {
-    cache.characterCount.reset();
+    cache.forgetCount();
     read = readText(e);
   }
   if (notReady()) {
@@ -47,18 +47,25 @@ std::optional<std::string> AtspiAccessibility::text(const AtspiElement& e) {
   return cache.text;
 }
 
+std::optional<int32_t> AtspiAccessibility::characterCount(const AtspiElement& e, bool* timedOut) {
+  AtspiElement::Cache& cache = e.cacheIn(link_.step());
+  if (cache.countAsked) return cache.characterCount;
+  CallResult count = link_.property(e.app, e.path, TEXT, "CharacterCount");
+  cache.characterCount = readInt32(count);
+  cache.countAsked = count.error != CallError::TimedOut;
+  if (timedOut) *timedOut = !cache.countAsked;
+  return cache.characterCount;
+}
+
 std::optional<std::string> AtspiAccessibility::readText(const AtspiElement& e) {
   AtspiElement::Cache& cache = e.cacheIn(link_.step());
-  if (!cache.characterCount) {
-    CallResult count = link_.property(e.app, e.path, TEXT, "CharacterCount");
-    cache.characterCount = readInt32(count);
-    if (!cache.characterCount && count.error == CallError::TimedOut) return std::nullopt;
+  bool timedOut = false;
+  if (!characterCount(e, &timedOut)) {
+    if (timedOut) return std::nullopt;
     // No Text interface: a document of paragraph objects holds their texts, and a Qt label's
     // words are its name.
-    if (!cache.characterCount) {
-      if (auto joined = documentText(e)) return joined;
-      if (platformRoleName(*cache.role, 0) == "AXStaticText") return name(e);
-    }
+    if (auto joined = documentText(e)) return joined;
+    if (platformRoleName(*cache.role, 0) == "AXStaticText") return name(e);
   }
   if (cache.characterCount && *cache.characterCount <= 0) return std::string();
   // The whole text up to the character count: GTK 4 answers the usual "up to the end" (-1) with
@@ -93,7 +100,7 @@ std::optional<AttrValue> AtspiAccessibility::selectedRange(const AtspiElement& e
   // No caret in an empty text: what Firefox answers too before it has filled in either.
   if (!hasRange && whole->empty() && waitOnce(e)) {
     cache.text.reset();
-    cache.characterCount.reset();
+    cache.forgetCount();
     whole = text(e);
     hasRange = whole && readRange();
   }
@@ -110,7 +117,7 @@ std::optional<AttrValue> AtspiAccessibility::selectedRange(const AtspiElement& e
   // it is the value of the element's next read (selprobe reads it again for such a range).
   if (measure() && waitOnce(e)) {
     cache.text.reset();
-    cache.characterCount.reset();
+    cache.forgetCount();
     whole = text(e).value_or(std::string());
     measure();
   }

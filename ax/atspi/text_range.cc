@@ -12,11 +12,10 @@ std::optional<int32_t> AtspiAccessibility::partCount(const AtspiElement& e) {
   if (!r || *r == atspi_role::PASSWORD_TEXT || e.part) return std::nullopt;
   AtspiElement::Cache& cache = e.cacheIn(link_.step());
   if (cache.unready) return std::nullopt;
-  if (!cache.characterCount)
-    cache.characterCount = readInt32(link_.property(e.app, e.path, TEXT, "CharacterCount"));
   // No Text interface: a Qt label's words are its name, and those are read whole.
-  if (!cache.characterCount || *cache.characterCount < 0) return std::nullopt;
-  return cache.characterCount;
+  auto count = characterCount(e);
+  if (!count || *count < 0) return std::nullopt;
+  return count;
 }
 
 std::optional<TextPart> AtspiAccessibility::copyTextRange(const Element& element, TextRange range) {
