@@ -32,13 +32,11 @@ TEST_F(AXValuesMac, EachValueMapsToItsKind) {
       other(AXValueCreate(kAXValueTypeCGPoint, &point)), element(AXUIElementCreateApplication(1));
   const void* items[] = {element.get(), text.get()};
   const ScopedCF list(CFArrayCreate(kCFAllocatorDefault, items, 2, &kCFTypeArrayCallBacks));
-  const struct {
-    CFTypeRef value;
-    const char* expected;
-  } rows[] = {{text.get(), "text"},       {kCFBooleanTrue, "true"}, {kCFBooleanFalse, "false"},
-              {range.get(), "range 7+3"}, {other.get(), "other"},   {element.get(), "element"},
-              {list.get(), "list"}};
-  for (const auto& row : rows) EXPECT_EQ(describe(attrValueOf(row.value)), row.expected);
+  const std::pair<CFTypeRef, const char*> rows[] = {
+      {text.get(), "text"},       {kCFBooleanTrue, "true"}, {kCFBooleanFalse, "false"},
+      {range.get(), "range 7+3"}, {other.get(), "other"},   {element.get(), "element"},
+      {list.get(), "list"}};
+  for (const auto& [value, kind] : rows) EXPECT_EQ(describe(attrValueOf(value)), kind);
   EXPECT_EQ(*attrValueOf(text.get()).text(), units) << "every UTF-16 unit kept as it is";
 }
 
