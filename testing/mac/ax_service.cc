@@ -95,6 +95,7 @@ AXError AXUIElementCopyAttributeValue(AXUIElementRef element, CFStringRef attrib
   if (const AXError stall = request(*node, key)) return stall;
   const Answer answer = answerOf(*node, key);
   const CFStringRef text = textOf(*node);
+  // A text element counts its value's UTF-16 units unless told otherwise, as on macOS.
   if (key == "AXNumberOfCharacters" && answer.value == nullptr && text != nullptr) {
     const auto count = static_cast<double>(CFStringGetLength(text));
     *value = CFNumberCreate(kCFAllocatorDefault, kCFNumberDoubleType, &count);

@@ -75,6 +75,7 @@ CFTypeID CFGetTypeID(CFTypeRef cf) {
   return object != nullptr ? object->type : 0;
 }
 
+// Each type identifier function answers its TypeId.
 #define TYPE_ID(function, id) \
   CFTypeID function(void) {   \
     return id;                \
