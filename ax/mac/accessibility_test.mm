@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <functional>
 #include <set>
 #include <string>
 
@@ -100,7 +99,7 @@ TEST_F(MacGlue, TextPartsAreCutToTheCharacterCount) {
   EXPECT_EQ(ax->copyTextRange(field, {11, 4}), u"") << "at the end: empty, not nothing";
   fakeAXAnswer({EDITOR, 7}, "AXStringForRange", kAXErrorCannotComplete, nullptr);
   for (int i = 0; i < 2; ++i) EXPECT_EQ(ax->copyTextRange(field, {0, 5}), std::nullopt);
-  EXPECT_EQ(requestsTo(EDITOR), 6u) << "a timeout stops the application: the count and the part";
+  EXPECT_EQ(requestsTo(EDITOR), 6u) << "once the part timed out, the next read asks nothing";
 }
 
 // An application that timed out is asked nothing more in that run or poll: one wait, not one per
@@ -126,7 +125,7 @@ TEST_F(MacGlue, OnlyATimeoutStopsTheApplicationAndOnlyForTheRunOrPoll) {
 TEST_F(MacGlue, BatchedWalksAskOnlyWhatTheWalkNeeds) {
   const struct {
     const char* reader;
-    std::function<std::string()> run;
+    std::string (*run)();
     size_t walked;
     std::string ending;
   } rows[] = {
