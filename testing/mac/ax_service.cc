@@ -1,6 +1,7 @@
 // The in-memory Accessibility service: the AX C API and the run loop over scripted applications.
 #include "testing/mac/ax_service.h"
 
+#include <deque>
 #include <map>
 #include <utility>
 
@@ -12,13 +13,12 @@ struct Answer {
 };
 
 struct Service {
-  std::map<std::pair<FakeNode, std::string>, Answer> answers;
+  std::map<std::pair<FakeAXNode, std::string>, Answer> answers;
   std::map<pid_t, AXError> stalls;
-  std::vector<FakeAXCall> reads;
-  std::vector<FakeAXCall> writes;
-  double clock = 0;
-  std::optional<FakeFrontmost> frontmost;                 // holds a reference to the bundle id
-  std::optional<std::optional<FakeFrontmost>> activated;  // waits for the run loop
+  std::vector<FakeAXCall> calls;
+  std::chrono::steady_clock::duration clock{};
+  std::optional<FakeFrontmost> frontmost;
+  std::deque<std::optional<FakeFrontmost>> activated;  // each waits for a run of the run loop
 };
 
 // The fake stands in for a process-wide system service, so it keeps its state in one place too.
@@ -29,11 +29,6 @@ Service& service() {
 
 constexpr pid_t SYSTEM_WIDE = -1;
 
-void drop(std::optional<FakeFrontmost>& frontmost) {
-  if (frontmost) CFRelease(frontmost->bundleId);
-  frontmost.reset();
-}
-
 std::string keyOf(CFStringRef name) {
   std::u16string units(static_cast<size_t>(CFStringGetLength(name)), u'\0');
   CFStringGetCharacters(name, CFRangeMake(0, static_cast<CFIndex>(units.size())),
@@ -41,19 +36,27 @@ std::string keyOf(CFStringRef name) {
   return std::string(units.begin(), units.end());  // attribute names are ASCII
 }
 
-// The error a stalled application answers every request with, after the system's wait.
-AXError stallOf(FakeNode node) {
+// Logs the request; the error a stalled application answers it with, after the system's wait.
+AXError request(FakeAXNode node, std::string attribute, CFTypeRef written = nullptr) {
+  service().calls.push_back({node, std::move(attribute), written});
   const auto found = service().stalls.find(node.pid);
   if (found == service().stalls.end()) return kAXErrorSuccess;
-  if (found->second == kAXErrorCannotComplete) service().clock += FAKE_AX_TIMEOUT_SECONDS;
+  if (found->second == kAXErrorCannotComplete) service().clock += std::chrono::seconds(6);
   return found->second;
 }
 
 // The scripted answer; an attribute never scripted is unsupported.
-Answer answerOf(FakeNode node, const std::string& attribute) {
+Answer answerOf(FakeAXNode node, const std::string& attribute) {
   const auto found = service().answers.find({node, attribute});
   if (found == service().answers.end()) return {kAXErrorAttributeUnsupported, nullptr};
   return found->second;
+}
+
+// The node's scripted "AXValue" when it is a text.
+CFStringRef textOf(FakeAXNode node) {
+  const CFTypeRef value = answerOf(node, "AXValue").value;
+  if (value == nullptr || CFGetTypeID(value) != CFStringGetTypeID()) return nullptr;
+  return static_cast<CFStringRef>(value);
 }
 
 }  // namespace
@@ -78,7 +81,7 @@ AXUIElementRef AXUIElementCreateSystemWide(void) {
 }
 
 AXError AXUIElementGetPid(AXUIElementRef element, pid_t* pid) {
-  const std::optional<FakeNode> node = fakeCFNodeOf(element);
+  const std::optional<FakeAXNode> node = fakeCFNodeOf(element);
   if (!node || node->pid == SYSTEM_WIDE) return kAXErrorIllegalArgument;
   *pid = node->pid;
   return kAXErrorSuccess;
@@ -86,17 +89,15 @@ AXError AXUIElementGetPid(AXUIElementRef element, pid_t* pid) {
 
 AXError AXUIElementCopyAttributeValue(AXUIElementRef element, CFStringRef attribute,
                                       CFTypeRef* value) {
-  const std::optional<FakeNode> node = fakeCFNodeOf(element);
+  const std::optional<FakeAXNode> node = fakeCFNodeOf(element);
   if (!node || attribute == nullptr) return kAXErrorIllegalArgument;
   const std::string key = keyOf(attribute);
-  service().reads.push_back({element, *node, key, nullptr});
-  if (const AXError stall = stallOf(*node)) return stall;
+  if (const AXError stall = request(*node, key)) return stall;
   const Answer answer = answerOf(*node, key);
-  const Answer text = answerOf(*node, "AXValue");
+  const CFStringRef text = textOf(*node);
   // A text element counts its value's UTF-16 units unless told otherwise, as on macOS.
-  if (key == "AXNumberOfCharacters" && answer.value == nullptr && text.value != nullptr &&
-      CFGetTypeID(text.value) == CFStringGetTypeID()) {
-    const auto count = static_cast<double>(CFStringGetLength(static_cast<CFStringRef>(text.value)));
+  if (key == "AXNumberOfCharacters" && answer.value == nullptr && text != nullptr) {
+    const auto count = static_cast<double>(CFStringGetLength(text));
     *value = CFNumberCreate(kCFAllocatorDefault, kCFNumberDoubleType, &count);
     return kAXErrorSuccess;
   }
@@ -104,35 +105,32 @@ AXError AXUIElementCopyAttributeValue(AXUIElementRef element, CFStringRef attrib
   return answer.error;
 }
 
-// A part of the node's scripted "AXValue" text; a scripted "AXStringForRange" answer (an error)
+// "AXStringForRange": a part of the node's scripted "AXValue" text; a scripted answer (an error)
 // comes first, and a range outside the text is an illegal argument, as on macOS.
 AXError AXUIElementCopyParameterizedAttributeValue(AXUIElementRef element, CFStringRef attribute,
                                                    CFTypeRef parameter, CFTypeRef* result) {
-  const std::optional<FakeNode> node = fakeCFNodeOf(element);
+  const std::optional<FakeAXNode> node = fakeCFNodeOf(element);
   if (!node || attribute == nullptr || parameter == nullptr) return kAXErrorIllegalArgument;
   const std::string key = keyOf(attribute);
-  service().reads.push_back({element, *node, key, nullptr});
-  if (const AXError stall = stallOf(*node)) return stall;
+  if (const AXError stall = request(*node, key)) return stall;
   if (service().answers.count({*node, key}) != 0) return answerOf(*node, key).error;
-  const Answer text = answerOf(*node, "AXValue");
+  const CFStringRef text = textOf(*node);
   CFRange range = CFRangeMake(0, 0);
-  if (key != "AXStringForRange" || text.value == nullptr ||
-      CFGetTypeID(text.value) != CFStringGetTypeID())
+  if (key != "AXStringForRange" || text == nullptr)
     return kAXErrorParameterizedAttributeUnsupported;
-  const auto string = static_cast<CFStringRef>(text.value);
   if (!AXValueGetValue(static_cast<AXValueRef>(parameter), kAXValueTypeCFRange, &range) ||
       range.location < 0 || range.length < 0 ||
-      range.location > CFStringGetLength(string) - range.length)
+      range.location > CFStringGetLength(text) - range.length)
     return kAXErrorIllegalArgument;
   std::u16string units(static_cast<size_t>(range.length), u'\0');
-  CFStringGetCharacters(string, range, reinterpret_cast<UniChar*>(units.data()));
+  CFStringGetCharacters(text, range, reinterpret_cast<UniChar*>(units.data()));
   *result = fakeCFText(units);
   return kAXErrorSuccess;
 }
 
 AXError AXUIElementCopyMultipleAttributeValues(AXUIElementRef element, CFArrayRef attributes,
                                                AXCopyMultipleAttributeOptions, CFArrayRef* values) {
-  const std::optional<FakeNode> node = fakeCFNodeOf(element);
+  const std::optional<FakeAXNode> node = fakeCFNodeOf(element);
   if (!node || attributes == nullptr) return kAXErrorIllegalArgument;
   std::string joined;
   std::vector<std::string> keys;
@@ -140,8 +138,7 @@ AXError AXUIElementCopyMultipleAttributeValues(AXUIElementRef element, CFArrayRe
     keys.push_back(keyOf(static_cast<CFStringRef>(CFArrayGetValueAtIndex(attributes, i))));
     joined += (joined.empty() ? "" : ",") + keys.back();
   }
-  service().reads.push_back({element, *node, joined, nullptr});
-  if (const AXError stall = stallOf(*node)) return stall;
+  if (const AXError stall = request(*node, joined)) return stall;
   std::vector<const void*> slots;
   std::vector<CFTypeRef> made;
   for (const std::string& key : keys) {
@@ -163,50 +160,44 @@ AXError AXUIElementCopyMultipleAttributeValues(AXUIElementRef element, CFArrayRe
 
 AXError AXUIElementSetAttributeValue(AXUIElementRef element, CFStringRef attribute,
                                      CFTypeRef value) {
-  const std::optional<FakeNode> node = fakeCFNodeOf(element);
+  const std::optional<FakeAXNode> node = fakeCFNodeOf(element);
   if (!node || attribute == nullptr) return kAXErrorIllegalArgument;
-  service().writes.push_back({element, *node, keyOf(attribute), value});
-  return stallOf(*node);
+  return request(*node, keyOf(attribute), value);
 }
 
 // Running the main run loop is what lets NSWorkspace take in a change of frontmost application.
 CFRunLoopRunResult CFRunLoopRunInMode(CFRunLoopMode, CFTimeInterval, Boolean) {
-  if (service().activated) {
-    drop(service().frontmost);
-    service().frontmost = *service().activated;
-    service().activated.reset();
-  }
+  if (service().activated.empty()) return kCFRunLoopRunTimedOut;
+  service().frontmost = service().activated.front();
+  service().activated.pop_front();
   return kCFRunLoopRunTimedOut;
 }
 
 }  // extern "C"
 
-void fakeAXAnswer(AXUIElementRef element, std::string_view attribute, AXError error,
-                  CFTypeRef value) {
-  auto& slot = service().answers[{*fakeCFNodeOf(element), std::string(attribute)}];
+void fakeAXAnswer(FakeAXNode node, std::string_view attribute, AXError error, CFTypeRef value) {
+  auto& slot = service().answers[{node, std::string(attribute)}];
   if (slot.value != nullptr) CFRelease(slot.value);
   slot = {error, value != nullptr ? CFRetain(value) : nullptr};
 }
 
 // Scripts `value` (an owned reference, released here) as the answer.
-static void answerWith(FakeNode node, std::string_view attribute, CFTypeRef value) {
-  const AXUIElementRef element = fakeCFCreateElement(node);
-  fakeAXAnswer(element, attribute, kAXErrorSuccess, value);
+static void answerWith(FakeAXNode node, std::string_view attribute, CFTypeRef value) {
+  fakeAXAnswer(node, attribute, kAXErrorSuccess, value);
   CFRelease(value);
-  CFRelease(element);
 }
 
-void fakeAXText(FakeNode node, std::string_view attribute, std::u16string_view units) {
+void fakeAXText(FakeAXNode node, std::string_view attribute, std::u16string_view units) {
   answerWith(node, attribute, fakeCFText(units));
 }
 
-void fakeAXElement(FakeNode node, std::string_view attribute, FakeNode target) {
+void fakeAXElement(FakeAXNode node, std::string_view attribute, FakeAXNode target) {
   answerWith(node, attribute, fakeCFCreateElement(target));
 }
 
-void fakeAXList(FakeNode node, std::string_view attribute, const std::vector<FakeNode>& nodes) {
+void fakeAXList(FakeAXNode node, std::string_view attribute, const std::vector<FakeAXNode>& nodes) {
   std::vector<const void*> items;
-  for (const FakeNode& item : nodes) items.push_back(fakeCFCreateElement(item));
+  for (const FakeAXNode& item : nodes) items.push_back(fakeCFCreateElement(item));
   answerWith(node, attribute,
              CFArrayCreate(kCFAllocatorDefault, items.data(), static_cast<CFIndex>(items.size()),
                            &kCFTypeArrayCallBacks));
@@ -217,32 +208,25 @@ void fakeAXStall(pid_t pid, AXError error) {
   service().stalls[pid] = error;
 }
 
-void fakeAXActivate(std::optional<pid_t> pid, std::u16string_view bundleId) {
-  if (service().activated) drop(*service().activated);
-  service().activated.emplace();
-  if (pid) *service().activated = FakeFrontmost{*pid, fakeCFText(bundleId)};
+void fakeAXActivate(std::optional<FakeFrontmost> frontmost) {
+  service().activated.push_back(std::move(frontmost));
 }
 
 std::optional<FakeFrontmost> fakeAXFrontmost() {
   return service().frontmost;
 }
 
-double fakeAXClock() {
-  return service().clock;
+std::chrono::steady_clock::time_point fakeAXNow() {
+  return std::chrono::steady_clock::time_point(service().clock);
 }
 
-const std::vector<FakeAXCall>& fakeAXReads() {
-  return service().reads;
-}
-const std::vector<FakeAXCall>& fakeAXWrites() {
-  return service().writes;
+const std::vector<FakeAXCall>& fakeAXCalls() {
+  return service().calls;
 }
 
 void fakeAXReset() {
   for (auto& [key, answer] : service().answers) {
     if (answer.value != nullptr) CFRelease(answer.value);
   }
-  if (service().activated) drop(*service().activated);
-  drop(service().frontmost);
   service() = Service{};
 }

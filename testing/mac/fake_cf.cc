@@ -1,7 +1,6 @@
 // An in-memory CoreFoundation with real reference counts, for Linux tests of the macOS glue.
 #include "testing/mac/ax_service.h"
 
-#include <algorithm>
 #include <set>
 #include <utility>
 
@@ -18,17 +17,12 @@ struct Object {
   double number = 0;
   AXValueType axType = kAXValueTypeIllegal;
   CFRange range = {0, 0};
-  FakeNode node = {0, 0};  // of an element
-};
-
-struct World {
-  std::set<const Object*> live;
-  std::vector<std::string> errors;
+  FakeAXNode node = {0, 0};  // of an element
 };
 
 // The fake stands in for a process-wide C library, so it keeps its state in one place too.
-World& world() {
-  static World instance;
+std::set<const Object*>& live() {
+  static std::set<const Object*> instance;
   return instance;
 }
 
@@ -39,21 +33,18 @@ bool immortal(const Object* object) {
   return object == &trueObject || object == &falseObject;
 }
 
-// The object behind `ref`, or null (and an error) when it was already freed.
+// The object behind `ref`, or null (and a failure of the running test) when it was already freed.
 Object* use(CFTypeRef ref, const char* call) {
   auto* object = static_cast<Object*>(const_cast<void*>(ref));
-  if (immortal(object)) return object;
-  if (world().live.count(object) == 0) {
-    world().errors.push_back(std::string(call) + " on a freed or unknown object");
-    return nullptr;
-  }
-  return object;
+  if (immortal(object) || live().count(object) != 0) return object;
+  ADD_FAILURE() << call << " on a freed or unknown object";
+  return nullptr;
 }
 
 Object* make(CFTypeID type) {
   auto* object = new Object();
   object->type = type;
-  world().live.insert(object);
+  live().insert(object);
   return object;
 }
 
@@ -74,7 +65,7 @@ CFTypeRef CFRetain(CFTypeRef cf) {
 void CFRelease(CFTypeRef cf) {
   Object* object = use(cf, "CFRelease");
   if (object == nullptr || immortal(object) || --object->refs > 0) return;
-  world().live.erase(object);
+  live().erase(object);
   for (CFTypeRef item : object->items) CFRelease(item);
   delete object;
 }
@@ -84,24 +75,17 @@ CFTypeID CFGetTypeID(CFTypeRef cf) {
   return object != nullptr ? object->type : 0;
 }
 
-CFTypeID CFStringGetTypeID(void) {
-  return STRING;
-}
-CFTypeID CFArrayGetTypeID(void) {
-  return ARRAY;
-}
-CFTypeID CFNumberGetTypeID(void) {
-  return NUMBER;
-}
-CFTypeID CFBooleanGetTypeID(void) {
-  return BOOLEAN;
-}
-CFTypeID AXUIElementGetTypeID(void) {
-  return ELEMENT;
-}
-CFTypeID AXValueGetTypeID(void) {
-  return AXVALUE;
-}
+// Each type identifier function answers its TypeId.
+#define TYPE_ID(function, id) \
+  CFTypeID function(void) {   \
+    return id;                \
+  }
+TYPE_ID(CFStringGetTypeID, STRING)
+TYPE_ID(CFArrayGetTypeID, ARRAY)
+TYPE_ID(CFNumberGetTypeID, NUMBER)
+TYPE_ID(CFBooleanGetTypeID, BOOLEAN)
+TYPE_ID(AXUIElementGetTypeID, ELEMENT)
+TYPE_ID(AXValueGetTypeID, AXVALUE)
 
 CFStringRef CFStringCreateWithCharacters(CFAllocatorRef, const UniChar* chars, CFIndex numChars) {
   Object* object = make(STRING);
@@ -109,13 +93,9 @@ CFStringRef CFStringCreateWithCharacters(CFAllocatorRef, const UniChar* chars, C
   return reinterpret_cast<CFStringRef>(object);
 }
 
-// Attribute names are ASCII; anything else fails as invalid UTF-8 fails on macOS.
+// Only attribute names are made from bytes, and they are ASCII.
 CFStringRef CFStringCreateWithBytes(CFAllocatorRef, const UInt8* bytes, CFIndex numBytes,
-                                    CFStringEncoding encoding, Boolean) {
-  if (encoding != kCFStringEncodingUTF8 ||
-      std::any_of(bytes, bytes + numBytes, [](UInt8 byte) { return byte >= 0x80; })) {
-    return nullptr;
-  }
+                                    CFStringEncoding, Boolean) {
   return fakeCFText(std::u16string(bytes, bytes + numBytes));
 }
 
@@ -189,14 +169,10 @@ Boolean AXValueGetValue(AXValueRef value, AXValueType type, void* valuePtr) {
 }  // extern "C"
 
 size_t fakeCFLiveObjects() {
-  return world().live.size();
+  return live().size();
 }
 
-std::vector<std::string> fakeCFErrors() {
-  return world().errors;
-}
-
-AXUIElementRef fakeCFCreateElement(FakeNode node) {
+AXUIElementRef fakeCFCreateElement(FakeAXNode node) {
   Object* object = make(ELEMENT);
   object->node = node;
   return reinterpret_cast<AXUIElementRef>(object);
@@ -207,12 +183,8 @@ CFStringRef fakeCFText(std::u16string_view units) {
                                       static_cast<CFIndex>(units.size()));
 }
 
-std::optional<FakeNode> fakeCFNodeOf(CFTypeRef ref) {
+std::optional<FakeAXNode> fakeCFNodeOf(CFTypeRef ref) {
   const Object* object = use(ref, "fakeCFNodeOf");
   if (object == nullptr || object->type != ELEMENT) return std::nullopt;
   return object->node;
-}
-
-void fakeCFReset() {
-  world().errors.clear();
 }

@@ -15,10 +15,10 @@ extern "C" CFStringRef kAXTrustedCheckOptionPrompt =
 
 @implementation NSRunningApplication
 
-- (instancetype)initWithFrontmost:(FakeFrontmost)frontmost {
+- (instancetype)initWithFrontmost:(const FakeFrontmost&)frontmost {
   if ((self = [super init])) {
     pid_ = frontmost.pid;
-    bundleId_ = static_cast<CFStringRef>(CFRetain(frontmost.bundleId));
+    bundleId_ = fakeCFText(frontmost.bundleId);
   }
   return self;
 }
@@ -32,9 +32,9 @@ extern "C" CFStringRef kAXTrustedCheckOptionPrompt =
   return pid_;
 }
 
-// The service's CFString, as macOS hands over the toll-free twin of an NSString.
+// A CFString of the in-memory service, as macOS hands over the toll-free twin of an NSString.
 - (NSString*)bundleIdentifier {
-  return CFStringGetLength(bundleId_) > 0 ? (__bridge NSString*)bundleId_ : nil;
+  return (__bridge NSString*)bundleId_;
 }
 @end
 
