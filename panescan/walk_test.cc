@@ -61,7 +61,7 @@ TEST(Walk, VisitsLevel45AndReadsItsChildrenButNotLevel46) {
   WalkState state;
   walk(ax, state, window, 0);
   EXPECT_EQ(state.visited, 46);
-  EXPECT_EQ(ax.readCount(level45.get(), "AXChildren"), 1);
+  EXPECT_EQ(ax.readCount("AXChildren", level45.get()), 1);
   EXPECT_FALSE(ax.wasRead(level46.get()));
 }
 
