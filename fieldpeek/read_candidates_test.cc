@@ -82,8 +82,8 @@ TEST(ReadCandidates, HostReadNothingAndOneTreeRequestPerApplication) {
   ASSERT_EQ(ax.writes.size(), 2u);
   EXPECT_EQ(ax.writes[0].node, host.get());
   EXPECT_EQ(ax.writes[1].node, other.get());
-  for (const auto& write : ax.writes) EXPECT_TRUE(write.attribute == "AXManualAccessibility");
-  for (const auto& write : ax.writes) EXPECT_TRUE(write.value);
+  for (const auto& write : ax.writes)
+    EXPECT_TRUE(write.attribute == "AXManualAccessibility" && write.value);
 }
 
 }  // namespace

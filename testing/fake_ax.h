@@ -63,6 +63,7 @@ class FakeAccessibility : public Accessibility {
 
   int trustRequests = 0;
   int frontmostQueries = 0;
+  int steps = 0;  // poll starts the platform was told about
   std::vector<Call> reads, writes;
   std::vector<PrefetchHint> hints;
 
@@ -82,4 +83,5 @@ class FakeAccessibility : public Accessibility {
   std::optional<std::u16string> copyTextRange(const Element& element, TextRange range) override;
   void setBoolAttribute(const Element& element, std::string_view name, bool value) override;
   void prefetch(const PrefetchHint& hint) override { hints.push_back(hint); }
+  void beginStep() override { ++steps; }
 };
