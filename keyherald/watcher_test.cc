@@ -37,7 +37,7 @@ struct Bytes {
 // keyherald started with `args`, then `script` played by the run loop; `failing` names the kinds of
 // monitor that cannot be installed (f flags changed, d key down, u key up).
 Bytes run(const std::string& args, const std::string& script, bool trusted = true,
-        const std::string& failing = "") {
+          const std::string& failing = "") {
   CapturedFd out, err;
   FakeKeyboard keyboard;
   keyboard.trusted = trusted;
