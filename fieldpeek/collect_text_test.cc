@@ -45,7 +45,7 @@ TEST(CollectText, WhichValuesAreGatheredAndRead) {
     expected.push_back("child text");  // children are visited whatever their parent gave
     EXPECT_EQ(walk(ax, root), expected) << row.name;
     // A reader never asks for the value of an element whose role has none.
-    EXPECT_EQ(ax.readCount(node.get(), "AXValue"), isTextRole(row.role) ? 1 : 0) << row.name;
+    EXPECT_EQ(ax.readCount("AXValue", node.get()), isTextRole(row.role) ? 1 : 0) << row.name;
   }
 }
 

@@ -14,13 +14,6 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-// Counts the poll starts the platform is told about.
-class CountingAccessibility : public FakeAccessibility {
- public:
-  int steps = 0;
-  void beginStep() override { ++steps; }
-};
-
 // A run whose clock only the pauses move, from `start`; from the clock's last hour the third pause
 // moves it to its end.
 TEST(PollLoop, PollsUntilTheDeadlineOnlyWhenTrusted) {
@@ -38,7 +31,7 @@ TEST(PollLoop, PollsUntilTheDeadlineOnlyWhenTrusted) {
       {{}, false, Clock::time_point(1h), 0},
   };
   for (const auto& row : rows) {
-    CountingAccessibility ax;
+    FakeAccessibility ax;
     ax.trusted = row.trusted;
     CapturedFd out, err;
     Clock::time_point now = row.start;

@@ -20,50 +20,23 @@ AttrValue list(std::vector<FakeNodePtr> nodes) {
 // The focused element's own value, else its subtree, else the focused window (however empty),
 // else the first listed window; each step asks only what it needs.
 TEST(ReadCandidates, FallbackChain) {
-  const std::vector<std::u16string> child{u"child text"};
   struct Row {
     const char* name;
-    FakeNodePtr focused;  // null: none
-    std::vector<std::u16string> below;
+    FakeNodePtr focused;   // null: none
+    std::u16string below;  // the text of the focused element's one child, if any
     bool focusedWindow;
-    std::string role;
-    Texts expected;
+    std::string role, text;
     int windowReads, windowListReads;
   } rows[] = {
-      {"own value, however short",
-       fakeNode("AXButton", u"OK"),
-       child,
-       true,
-       "AXButton",
-       {"OK"},
-       0,
-       0},
-      {"own value cut",
-       fakeNode("AXTextArea", std::u16string(MAX_CHARS + 5, u'q')),
-       child,
-       true,
-       "AXTextArea",
-       {std::string(MAX_CHARS, 'q')},
-       0,
-       0},
-      {"subtree",
-       fakeNode("AXGroup"),
-       {u"abcd", u"efghijk"},
-       true,
-       "AXGroup",
-       {"abcd\nefghijk", "efghijk", "abcd"},
-       0,
-       0},
-      {"nothing below the focused element",
-       fakeNode("AXButton", u""),
-       {},
-       true,
-       "AXButton",
-       {"window text"},
-       1,
-       0},
-      {"no focused element", nullptr, {}, true, "?", {"window text"}, 1, 0},
-      {"no focused window", nullptr, {}, false, "?", {"first window"}, 1, 1},
+      {"own value, however short", fakeNode("AXButton", u"OK"), u"child text", true, "AXButton",
+       "OK", 0, 0},
+      {"own value cut", fakeNode("AXTextArea", std::u16string(MAX_CHARS + 5, u'q')), u"child text",
+       true, "AXTextArea", std::string(MAX_CHARS, 'q'), 0, 0},
+      {"subtree", fakeNode("AXGroup"), u"child text", true, "AXGroup", "child text", 0, 0},
+      {"nothing below the focused element", fakeNode("AXButton", u""), u"", true, "AXButton",
+       "window text", 1, 0},
+      {"no focused element", nullptr, u"", true, "?", "window text", 1, 0},
+      {"no focused window", nullptr, u"", false, "?", "first window", 1, 1},
   };
   for (const auto& row : rows) {
     FakeAccessibility ax;
@@ -74,14 +47,14 @@ TEST(ReadCandidates, FallbackChain) {
     app->set("AXWindows", list({first, second}));
     if (row.focusedWindow) app->set("AXFocusedWindow", AttrValue{Element(window)});
     if (row.focused) {
-      for (const auto& text : row.below) row.focused->add(fakeNode("AXStaticText", text));
+      if (!row.below.empty()) row.focused->add(fakeNode("AXStaticText", row.below));
       app->set("AXFocusedUIElement", AttrValue{Element(row.focused)});
     }
     ax.setFrontmost(7, app, "org.example.editor");
     RunState state;
     Reading reading = readCandidates(ax, state);
     EXPECT_EQ(reading.role, row.role) << row.name;
-    EXPECT_EQ(reading.texts, row.expected) << row.name;
+    EXPECT_EQ(reading.texts, Texts{row.text}) << row.name;
     EXPECT_EQ(ax.readCount("AXFocusedWindow"), row.windowReads) << row.name;
     EXPECT_EQ(ax.readCount("AXWindows"), row.windowListReads) << row.name;
     EXPECT_FALSE(ax.wasRead(second.get())) << row.name;
@@ -109,8 +82,8 @@ TEST(ReadCandidates, HostReadNothingAndOneTreeRequestPerApplication) {
   ASSERT_EQ(ax.writes.size(), 2u);
   EXPECT_EQ(ax.writes[0].node, host.get());
   EXPECT_EQ(ax.writes[1].node, other.get());
-  for (const auto& write : ax.writes) EXPECT_TRUE(write.attribute == "AXManualAccessibility");
-  for (const auto& write : ax.writes) EXPECT_TRUE(write.value);
+  for (const auto& write : ax.writes)
+    EXPECT_TRUE(write.attribute == "AXManualAccessibility" && write.value);
 }
 
 }  // namespace

@@ -41,45 +41,36 @@ TEST(Walk, CollectsTextRolesOfAtLeast25Characters) {
   }
 }
 
-TEST(Walk, StopsAt4000ElementsBeforeReadingThe4001st) {
+// Each budget ends the walk before what it refuses is read: the 4001st element, level 46, and
+// whatever follows the value that spends the 16000 characters (the value's own children are
+// walked).
+TEST(Walk, StopsAtEachBudgetBeforeReadingWhatItRefuses) {
   FakeAccessibility ax;
-  auto window = fakeNode("AXWindow");
-  for (int i = 0; i < 4004; ++i) window->add(fakeNode("AXStaticText", u"short"));
-  WalkState state;
-  walk(ax, state, window, 0);
-  EXPECT_EQ(state.visited, 4000);
-  EXPECT_TRUE(ax.wasRead(window->children[3998].get()));  // the window is the first element
-  EXPECT_FALSE(ax.wasRead(window->children[3999].get()));
-}
+  const auto walked = [&](const FakeNodePtr& window) {
+    WalkState state;
+    walk(ax, state, window, 0);
+    return state;
+  };
+  auto wide = fakeNode("AXWindow"), deep = fakeNode("AXWindow"), full = fakeNode("AXWindow");
+  for (int i = 0; i < 4004; ++i) wide->add(fakeNode("AXStaticText", u"short"));
+  EXPECT_EQ(walked(wide).visited, 4000);
+  EXPECT_TRUE(ax.wasRead(wide->children[3998].get()));  // the window is the first element
+  EXPECT_FALSE(ax.wasRead(wide->children[3999].get()));
 
-TEST(Walk, VisitsLevel45AndReadsItsChildrenButNotLevel46) {
-  FakeAccessibility ax;
-  auto window = fakeNode("AXWindow");
-  auto level45 = fakeChain(window, 45);
-  auto level46 = fakeNode("AXStaticText", repeat(u"z", 30));
+  auto level45 = fakeChain(deep, 45), level46 = fakeNode("AXStaticText", repeat(u"z", 30));
   level45->add(level46);
-  WalkState state;
-  walk(ax, state, window, 0);
-  EXPECT_EQ(state.visited, 46);
-  EXPECT_EQ(ax.readCount(level45.get(), "AXChildren"), 1);
+  EXPECT_EQ(walked(deep).visited, 46);
+  EXPECT_EQ(ax.readCount("AXChildren", level45.get()), 1);
   EXPECT_FALSE(ax.wasRead(level46.get()));
-}
 
-TEST(Walk, WalksBelowCollectedValuesAndStopsOnceTheCharacterBudgetIsSpent) {
-  FakeAccessibility ax;
-  auto window = fakeNode("AXWindow");
-  auto big = fakeNode("AXTextArea", repeat(u"y", 15990));
-  auto nested = fakeNode("AXStaticText", repeat(u"n", 30));  // carries the text past 16000
-  big->add(nested);
-  auto late = fakeNode("AXStaticText", repeat(u"l", 30));
-  window->add(big);
-  window->add(late);
-  WalkState state;
-  walk(ax, state, window, 0);
+  auto big = fakeNode("AXTextArea", repeat(u"y", 15990)), late = fakeNode("AXStaticText", u"late");
+  big->add(fakeNode("AXStaticText", repeat(u"n", 30)));  // carries the text past 16000
+  full->add(big)->add(late);
+  const WalkState state = walked(full);
   EXPECT_EQ(state.textAreas, 2);
   EXPECT_EQ(state.collectedChars, 15992 + 32);
-  EXPECT_FALSE(ax.wasRead(late.get()));
   EXPECT_EQ(state.visited, 3);
+  EXPECT_FALSE(ax.wasRead(late.get()));
 }
 
 }  // namespace

@@ -7,10 +7,6 @@ FakeNode* FakeNode::role(std::string_view r) {
   return set("AXRole", AttrValue{std::u16string(r.begin(), r.end())});
 }
 
-FakeNode* FakeNode::value(std::u16string_view text) {
-  return set("AXValue", AttrValue{std::u16string(text)});
-}
-
 FakeNode* FakeNode::set(std::string_view name, AttrValue v) {
   attributes.insert_or_assign(std::string(name), std::move(v));
   return this;
@@ -41,23 +37,10 @@ void FakeAccessibility::setFrontmost(int32_t pid, const FakeNodePtr& app,
   frontmost = FrontmostApplication{std::move(bundleId), pid};
 }
 
-int FakeAccessibility::readCount(const FakeNode* node, std::string_view attribute) const {
-  return static_cast<int>(std::count_if(reads.begin(), reads.end(), [&](const Read& r) {
-    return r.node == node && r.attribute == attribute;
+int FakeAccessibility::readCount(std::string_view attribute, const FakeNode* node) const {
+  return static_cast<int>(std::count_if(reads.begin(), reads.end(), [&](const Call& r) {
+    return (!node || r.node == node) && (attribute.empty() || r.attribute == attribute);
   }));
-}
-
-int FakeAccessibility::readCount(std::string_view attribute) const {
-  return static_cast<int>(std::count_if(reads.begin(), reads.end(),
-                                        [&](const Read& r) { return r.attribute == attribute; }));
-}
-
-bool FakeAccessibility::wasRead(const FakeNode* node) const {
-  return std::any_of(reads.begin(), reads.end(), [&](const Read& r) { return r.node == node; });
-}
-
-void FakeAccessibility::requestTrust() {
-  ++trustRequests;
 }
 
 std::optional<FrontmostApplication> FakeAccessibility::frontmostApplication() {
@@ -66,14 +49,8 @@ std::optional<FrontmostApplication> FakeAccessibility::frontmostApplication() {
 }
 
 Element FakeAccessibility::applicationElement(int32_t pid) {
-  auto found = applications.find(pid);
-  if (found != applications.end()) return found->second;
   // Like AXUIElementCreateApplication, a process without a tree still yields an element.
-  return applications[pid] = std::make_shared<FakeNode>();
-}
-
-Element FakeAccessibility::systemWideElement() {
-  return systemWide;
+  return applications.try_emplace(pid, std::make_shared<FakeNode>()).first->second;
 }
 
 std::optional<AttrValue> FakeAccessibility::copyAttribute(const Element& element,
@@ -84,13 +61,14 @@ std::optional<AttrValue> FakeAccessibility::copyAttribute(const Element& element
   if (node->gone || node->failingReads.count(name)) return std::nullopt;
   auto found = node->attributes.find(name);
   if (found != node->attributes.end()) return found->second;
+  // Parts of a text: its length, and the whole text for copyTextRange to cut.
   const auto value = node->attributes.find("AXValue");
-  const bool hasText = value != node->attributes.end() && value->second.text();
-  if (name == "AXNumberOfCharacters" && offersRanges && hasText)
-    return AttrValue{static_cast<double>(value->second.text()->size())};
+  const std::u16string* text = value == node->attributes.end() ? nullptr : value->second.text();
+  if (text && offersRanges && name == "AXNumberOfCharacters")
+    return AttrValue{static_cast<double>(text->size())};
+  if (text && offersRanges && name == "AXStringForRange") return value->second;
   if (name == "AXChildren" && !node->children.empty()) {
     AttrValue::List list;
-    list.reserve(node->children.size());
     for (const auto& child : node->children) list.push_back(AttrValue{Element(child)});
     return AttrValue{std::move(list)};
   }
@@ -100,25 +78,18 @@ std::optional<AttrValue> FakeAccessibility::copyAttribute(const Element& element
 std::optional<TextPart> FakeAccessibility::copyTextRange(const Element& element, TextRange range) {
   if (!offersRanges) return std::nullopt;
   if (recordReads) rangeReads.push_back(range);
-  copyAttribute(element, "AXStringForRange");  // logged, and failing, as any other read
-  const auto* node = dynamic_cast<const FakeNode*>(element.get());
-  if (!node || node->gone || node->failingReads.count("AXStringForRange")) return std::nullopt;
-  auto value = node->attributes.find("AXValue");
-  if (value == node->attributes.end() || !value->second.text()) return std::nullopt;
-  const std::u16string& text = *value->second.text();
-  if (range.location < 0 || range.length < 0 || range.location > static_cast<int64_t>(text.size()))
+  // Logged, and failing, as any other read.
+  const auto whole = copyAttribute(element, "AXStringForRange");
+  const std::u16string* text = whole ? whole->text() : nullptr;
+  if (!text || range.location < 0 || range.length < 0 ||
+      range.location > static_cast<int64_t>(text->size()))
     return std::nullopt;
-  auto units = text.substr(static_cast<size_t>(range.location), static_cast<size_t>(range.length));
+  auto units = text->substr(static_cast<size_t>(range.location), static_cast<size_t>(range.length));
   const auto offsets = static_cast<int64_t>(units.size());
   return TextPart{std::move(units), offsets};
 }
 
 void FakeAccessibility::setBoolAttribute(const Element& element, std::string_view name,
                                          bool value) {
-  const auto* node = dynamic_cast<const FakeNode*>(element.get());
-  writes.push_back({node, std::string(name), value});
-}
-
-void FakeAccessibility::prefetch(const PrefetchHint& hint) {
-  hints.push_back(hint);
+  writes.push_back({dynamic_cast<const FakeNode*>(element.get()), std::string(name), value});
 }

@@ -29,7 +29,9 @@ class FakeNode : public ElementHandle {
 
   // Builders, chainable: node->role("AXGroup")->add(child).
   FakeNode* role(std::string_view role);
-  FakeNode* value(std::u16string_view text);
+  FakeNode* value(std::u16string_view text) {
+    return set("AXValue", AttrValue{std::u16string(text)});
+  }
   FakeNode* set(std::string_view name, AttrValue value);
   FakeNode* add(FakeNodePtr child);
 };
@@ -42,14 +44,10 @@ FakeNodePtr fakeChain(const FakeNodePtr& top, int levels, std::string_view role 
 
 class FakeAccessibility : public Accessibility {
  public:
-  struct Read {
+  struct Call {
     const FakeNode* node;
     std::string attribute;
-  };
-  struct Write {
-    const FakeNode* node;
-    std::string attribute;
-    bool value;
+    bool value = false;  // what a write wrote
   };
 
   bool trusted = true;
@@ -65,24 +63,25 @@ class FakeAccessibility : public Accessibility {
 
   int trustRequests = 0;
   int frontmostQueries = 0;
-  std::vector<Read> reads;
-  std::vector<Write> writes;
+  int steps = 0;  // poll starts the platform was told about
+  std::vector<Call> reads, writes;
   std::vector<PrefetchHint> hints;
 
   // Makes `app` the frontmost application with process id `pid`.
   void setFrontmost(int32_t pid, const FakeNodePtr& app, std::optional<std::string> bundleId = {});
 
-  int readCount(const FakeNode* node, std::string_view attribute) const;
-  int readCount(std::string_view attribute) const;
-  bool wasRead(const FakeNode* node) const;
+  // Reads of `attribute` (of any when empty) of `node` (of any when null).
+  int readCount(std::string_view attribute, const FakeNode* node = nullptr) const;
+  bool wasRead(const FakeNode* node) const { return readCount({}, node) > 0; }
 
   bool isTrusted() override { return trusted; }
-  void requestTrust() override;
+  void requestTrust() override { ++trustRequests; }
   std::optional<FrontmostApplication> frontmostApplication() override;
   Element applicationElement(int32_t pid) override;
-  Element systemWideElement() override;
+  Element systemWideElement() override { return systemWide; }
   std::optional<AttrValue> copyAttribute(const Element& element, std::string_view name) override;
   std::optional<TextPart> copyTextRange(const Element& element, TextRange range) override;
   void setBoolAttribute(const Element& element, std::string_view name, bool value) override;
-  void prefetch(const PrefetchHint& hint) override;
+  void prefetch(const PrefetchHint& hint) override { hints.push_back(hint); }
+  void beginStep() override { ++steps; }
 };

@@ -1,21 +1,13 @@
 // A scripted keyboard platform for unit tests: trust, monitors, ticks and SIGTERM on demand.
 #include "testing/fake_keyboard.h"
 
-namespace {
-const char* const KIND_NAMES[] = {"FlagsChanged", "KeyDown", "KeyUp"};  // EventKind's order
-}  // namespace
-
-void FakeKeyboard::tick() {
-  for (auto& tick : ticks_) tick();
-}
+static const char* const KIND_NAMES[] = {"FlagsChanged", "KeyDown", "KeyUp"};  // EventKind's order
 
 void FakeKeyboard::send(EventKind kind, const KeyEvent& event) {
   // Copied first: a handler may end the process and remove monitors while we walk them.
-  std::vector<KeyHandler> handlers;
-  for (const auto& [id, monitor] : monitors_) {
-    if (monitor.first == kind) handlers.push_back(monitor.second);
-  }
-  for (auto& handler : handlers) handler(event);
+  const auto monitors = monitors_;
+  for (const auto& [id, monitor] : monitors)
+    if (monitor.first == kind) monitor.second(event);
 }
 
 void FakeKeyboard::sigterm() {
@@ -29,13 +21,11 @@ bool FakeKeyboard::isTrusted() {
 }
 
 std::optional<MonitorId> FakeKeyboard::addGlobalMonitor(EventKind kind, KeyHandler handler) {
-  const std::string name = std::string("add:") + KIND_NAMES[static_cast<int>(kind)];
-  if (failingKinds.count(kind)) {
-    log(name + "=failed");
-    return std::nullopt;
-  }
+  const bool fails = failingKinds.count(kind) > 0;
+  log(std::string("add:") + KIND_NAMES[static_cast<int>(kind)] + "=" +
+      (fails ? "failed" : std::to_string(nextId_)));
+  if (fails) return std::nullopt;
   monitors_[nextId_] = {kind, std::move(handler)};
-  log(name + "=" + std::to_string(nextId_));
   return nextId_++;
 }
 
@@ -57,10 +47,8 @@ void FakeKeyboard::onTerminate(std::function<void()> handler) {
 
 void FakeKeyboard::run() {
   log("run");
-  for (auto& step : script) {
-    if (exitStatus || killedBySignal) return;
-    step(*this);
-  }
+  for (auto& step : script)
+    if (!exitStatus && !killedBySignal) step(*this);
 }
 
 void FakeKeyboard::exitProcess(int status) {

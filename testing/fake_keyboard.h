@@ -23,7 +23,9 @@ class FakeKeyboard : public Keyboard {
   bool killedBySignal = false;  // SIGTERM arrived before onTerminate: the default action
 
   // Script steps, also callable directly.
-  void tick();
+  void tick() {
+    for (auto& tick : ticks_) tick();
+  }
   void send(EventKind kind, const KeyEvent& event);
   void sigterm();
   size_t liveMonitors() const { return monitors_.size(); }
