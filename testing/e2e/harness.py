@@ -1,5 +1,6 @@
 """Helpers for the end-to-end tests (tests/e2e; this folder on PYTHONPATH, as ctest sets it): run a
 tool (TOOLS_BIN, else build/bin) and never hang, check a reader's documented output, run a window."""
+import contextlib
 import json
 import os
 import re
@@ -17,6 +18,7 @@ from session import HeadlessSession  # noqa: F401  (re-exported for the tests)
 HERE = os.path.dirname(os.path.abspath(__file__))
 # A loaded 2-core CI machine may need several seconds to start GTK and the accessibility bus.
 READY_TIMEOUT_S = 90
+ROOT = "/org/a11y/atspi/accessible/root"
 
 
 class ToolResult(types.SimpleNamespace):
@@ -154,7 +156,9 @@ class Fixture(Program):
     def __init__(self, session, desc, script="fixture.py", ready_timeout=READY_TIMEOUT_S):
         args = desc if isinstance(desc, list) else [json.dumps(desc)]
         super().__init__(session, ["/usr/bin/python3", os.path.join(HERE, script), *args])
-        if self.line(ready_timeout) != "ready":
+        deadline = time.monotonic() + ready_timeout
+        # The hostile application's window may be active only once listened to: listed is enough.
+        if not (self.line(ready_timeout) == "ready" and listed(session, self.pid, script != "hostile_app.py", deadline)):
             self.end(signal.SIGKILL)
             raise RuntimeError("%s did not get ready: %r" % (script, self.end(None)[1][-2000:]))
 
@@ -166,6 +170,35 @@ class Fixture(Program):
         if not line:
             raise RuntimeError("fixture did not report its gap")
         return float(line.split()[1])
+
+
+def a11y_address(session):
+    return subprocess.run(["xprop", "-root", "AT_SPI_BUS"], env=session.env, capture_output=True, text=True,
+                          timeout=30).stdout.split("=", 1)[1].strip().strip('"')
+
+
+def listed(session, pid, active, deadline):
+    """Whether the registry lists process `pid` (with an ACTIVE top-level window if `active`) by `deadline`."""
+    from gi.repository import Gio, GLib
+    flags = Gio.DBusConnectionFlags.AUTHENTICATION_CLIENT | Gio.DBusConnectionFlags.MESSAGE_BUS_CONNECTION
+    bus = Gio.DBusConnection.new_for_address_sync(a11y_address(session), flags, None, None)
+
+    def call(name, path, method, args=None, reply="(a(so))", iface="org.a11y.atspi.Accessible"):
+        return bus.call_sync(name, path, iface, method, args, GLib.VariantType(reply), 0, 2000, None).unpack()[0]
+
+    def shown(name, path):
+        return call("org.freedesktop.DBus", "/org/freedesktop/DBus", "GetConnectionUnixProcessID", GLib.Variant(
+            "(s)", (name,)), "(u)", "org.freedesktop.DBus") == pid and (not active or any(
+                call(*window, "GetState", reply="(au)")[0] & 2 for window in call(name, path, "GetChildren")))
+    try:
+        while time.monotonic() < deadline:
+            with contextlib.suppress(GLib.Error):  # no registry yet, or an application gone meanwhile
+                if any(shown(*app) for app in call("org.a11y.atspi.Registry", ROOT, "GetChildren")):
+                    return True
+            time.sleep(0.05)
+        return False
+    finally:
+        bus.close_sync(None)
 
 
 def silent_bus(test):
@@ -183,8 +216,7 @@ class BusMonitor:
     calls made meanwhile as (destination, path, interface, member, arguments)."""
 
     def __init__(self, session):
-        address = subprocess.run(["xprop", "-root", "AT_SPI_BUS"], env=session.env, capture_output=True,
-                                 text=True, timeout=30).stdout.split("=", 1)[1].strip().strip('"')
+        address = a11y_address(session)
         # Into a file, not a pipe: a monitor blocked on a full pipe gets no more messages from the bus.
         self._out = tempfile.TemporaryFile("w+")
         self.proc = subprocess.Popen(["stdbuf", "-oL", "dbus-monitor", "--address", address, "type='method_call'"],
