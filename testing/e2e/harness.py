@@ -13,7 +13,7 @@ import time
 import types
 import unittest
 
-from session import HeadlessSession  # noqa: F401  (re-exported for the tests)
+from session import HeadlessSession, end_process  # noqa: F401  (re-exported for the tests)
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 # A loaded 2-core CI machine may need several seconds to start GTK and the accessibility bus.
@@ -22,14 +22,14 @@ ROOT = "/org/a11y/atspi/accessible/root"
 
 
 class ToolResult(types.SimpleNamespace):
-    """returncode, stdout, stderr, seconds, timed_out"""
+    """returncode (-9: killed at its timeout), stdout, stderr, seconds"""
 
     def json_lines(self):
         return [json.loads(line) for line in self.stdout.decode("utf-8").splitlines() if line.strip()]
 
     def __repr__(self):
-        return "ToolResult(rc=%r, %.3fs, timed_out=%r, stdout=%r, stderr=%r)" % (
-            self.returncode, self.seconds, self.timed_out, self.stdout[:400], self.stderr[:400])
+        return "ToolResult(rc=%r, %.3fs, stdout=%r, stderr=%r)" % (
+            self.returncode, self.seconds, self.stdout[:400], self.stderr[:400])
 
 
 def tool_command(tool, *args):
@@ -51,8 +51,7 @@ def finish(proc, timeout=60):
     except subprocess.TimeoutExpired:
         proc.kill()
         out, err = proc.communicate()
-    return ToolResult(returncode=proc.returncode, stdout=out or b"", stderr=err, seconds=time.monotonic() - proc.started,
-                      timed_out=proc.returncode == -9)
+    return ToolResult(returncode=proc.returncode, stdout=out or b"", stderr=err, seconds=time.monotonic() - proc.started)
 
 
 def run_tool(session, tool, *args, timeout=60, env=None):
@@ -67,7 +66,7 @@ NOT_TRUSTED = {"fieldpeek": "fieldpeek: not trusted for Accessibility \u2014 not
 def reader_output(test, tool, result, trusted=True):
     """Asserts `result` is the reader's documented output, status 0 and whole lines, and returns what
     the host parses: selprobe's object, fieldpeek's poll lines, panescan's summary match."""
-    test.assertFalse(result.timed_out or result.returncode, result)
+    test.assertEqual(result.returncode, 0, result)
     out, err = result.stdout.decode("utf-8"), result.stderr.decode("utf-8")
     if tool == "selprobe":
         test.assertEqual((err, out.count("\n"), out[-1:]), ("", 1, "\n"), result)
@@ -91,7 +90,7 @@ def reader_output(test, tool, result, trusted=True):
     return match
 
 
-class Program:
+class Program(contextlib.AbstractContextManager):
     """A program running in `session`, its output lines collected on a thread (it never blocks on
     the pipe) and its standard error kept in a file. Killed when the test is done with it."""
 
@@ -129,21 +128,10 @@ class Program:
         self._err.seek(0)
         return status, self._err.read().decode()
 
-    def __enter__(self):
-        return self
-
     def __exit__(self, *exc):
-        self.stop()
-
-    def stop(self):
         if self.proc.poll() is None:
-            os.kill(self.pid, signal.SIGCONT)
-            self.proc.terminate()
-        try:
-            self.proc.wait(timeout=5)
-        except subprocess.TimeoutExpired:
-            self.proc.kill()
-            self.proc.wait()
+            os.kill(self.pid, signal.SIGCONT)  # a frozen program cannot act on SIGTERM
+        end_process(self.proc, 5)
         self._reader.join()
         for stream in (self.proc.stdin, self.proc.stdout, self._err):
             stream and stream.close()
@@ -211,7 +199,7 @@ def silent_bus(test):
     return "unix:path=" + path
 
 
-class BusMonitor:
+class BusMonitor(contextlib.AbstractContextManager):
     """dbus-monitor on the session's accessibility bus. `calls()` stops it and returns the method
     calls made meanwhile as (destination, path, interface, member, arguments)."""
 
@@ -239,9 +227,6 @@ class BusMonitor:
             elif calls and line.startswith(" "):
                 calls[-1][4] += line.strip() + " "
         return [tuple(c) for c in calls]
-
-    def __enter__(self):
-        return self
 
     def __exit__(self, *exc):
         self.proc.kill()
