@@ -13,12 +13,13 @@ import tempfile
 import time
 import unittest
 
-from harness import (Fixture, HeadlessSession, SessionTestCase, finish, reader_output, run_tool, silent_bus,
+from harness import (BusMonitor, Fixture, HeadlessSession, SessionTestCase, finish, reader_output, run_tool, silent_bus,
                      spawn, tool_command)
 from test_readers import BIG_WINDOW, entry, selection
 
 READERS = (("selprobe",), ("fieldpeek", 120, 120), ("panescan",))
 SECRET, BULLET = "hunter2-Pa55phrase", "\u25cf"
+HOST_GONE_STDERR = {"selprobe": b"", "fieldpeek": b"fieldpeek: done polls=1 withText=1\n", "keyherald": b""}
 LOGIN = [{"type": "label", "text": "Sign in with the password of your account"},
          {"type": "entry", "text": "alice@example.org"}, {"type": "password", "id": "pw", "text": SECRET},
          {"type": "textview", "id": "notes", "text": "A note beside the form, long enough."}]
@@ -27,8 +28,12 @@ LOGIN = [{"type": "label", "text": "Sign in with the password of your account"},
 class FaultsTest(SessionTestCase):
     def test_password_text_reaches_no_output(self):
         for focus in ("pw", "notes"):
-            with Fixture(self.session, {"root": {"type": "box", "children": LOGIN}, "focus": focus, "caret": 3}):
+            with Fixture(self.session, {"root": {"type": "box", "children": LOGIN}, "focus": focus, "caret": 3}), \
+                    BusMonitor(self.session) as monitor:
                 runs = {args[0]: run_tool(self.session, *args) for args in READERS}
+                counted = {c[1] for c in monitor.calls() if "CharacterCount" in c[4]}
+            # Characters counted: the label's, the entry's and the notes', never the password's.
+            self.assertEqual(len(counted), 3, counted)
             for tool, result in runs.items():
                 with self.subTest(focus=focus, tool=tool):
                     self.assertEqual(result.returncode, 0, result)
@@ -87,16 +92,15 @@ class FaultsTest(SessionTestCase):
         os.close(read_end)
         self.addCleanup(os.close, write_end)
         with Fixture(self.session, entry("live", 2, {"type": "label", "text": "A label that panescan writes out."})):
-            for tool, *args in (("selprobe",), ("fieldpeek", 200, 60000), ("panescan",)):
+            for tool, *args in (("selprobe",), ("fieldpeek", 200, 60000), ("panescan",), ("keyherald",)):
                 for how, kw in (("closed", {"stdout": subprocess.DEVNULL, "preexec_fn": lambda: os.close(1)}),
                                 ("broken pipe", {"stdout": write_end})):
                     with self.subTest(tool=tool, stdout=how):
                         result = finish(spawn(self.session, tool, *args, **kw), 30)
                         if tool == "panescan":
                             reader_output(self, tool, result)
-                        else:  # fieldpeek cannot write its first line: it ends there, long before 60 s
-                            self.assertEqual((result.returncode, result.stderr), (0, b"" if tool == "selprobe"
-                                             else b"fieldpeek: done polls=1 withText=1\n"), result)
+                        else:  # fieldpeek and keyherald cannot write their first line: they end there
+                            self.assertEqual((result.returncode, result.stderr), (0, HOST_GONE_STDERR[tool]), result)
 
     def test_fresh_registry_then_bus_killed_while_fieldpeek_polls(self):
         with HeadlessSession() as session:
@@ -106,6 +110,8 @@ class FaultsTest(SessionTestCase):
             while b"not-trusted" in (fresh := run_tool(session, "selprobe")).stdout and time.monotonic() < deadline:
                 time.sleep(0.1)
             self.assertEqual(reader_output(self, "selprobe", fresh), {"ok": False, "reason": "no-frontmost"})
+            self.assertEqual(reader_output(self, "fieldpeek", run_tool(session, "fieldpeek", 120, 120)),
+                             [{"role": "no-frontmost", "texts": []}])
             with Fixture(session, entry("soon gone", 2)):
                 proc = spawn(session, "fieldpeek", 200, 4000)
                 first = proc.stdout.readline()
