@@ -25,7 +25,7 @@ CROWD = {"root": {"type": "box", "children": [{"type": "button", "label": "First
     {"type": "label", "text": "Row %d" % i} for i in range(120)] + [{"type": "entry", "id": "d", "text": DEEP}]}]},
     "focus": "d", "selection": [5, 7]}
 
-# Fixture, selprobe's object, fieldpeek's lines (None: no fixture, the registry lists no application).
+# Fixture, selprobe's object, fieldpeek's lines.
 FOCUSED_TEXT = [
     ({"root": {"type": "textview", "id": "t", "text": BEFORE + SELECTED + AFTER}, "focus": "t",
       "selection": [len(BEFORE), len(BEFORE) + len(SELECTED)]},
@@ -33,7 +33,6 @@ FOCUSED_TEXT = [
     (CROWD, selection("deep ", "\U0001F600 ", "field", "AXTextField"), [{"role": "AXTextField", "texts": [DEEP]}]),
     (PARAGRAPHS, selection(DOC[0] + "\n" + DOC[1][:27], "here", DOC[1][31:] + "\n" + "\n".join(DOC[2:]),
                            "AXTextArea"), [{"role": "AXTextArea", "texts": ["\n".join(DOC)]}]),
-    (None, {"ok": False, "reason": "no-frontmost"}, [{"role": "no-frontmost", "texts": []}]),
 ]
 # Collected by panescan (25 characters and more), each followed by two line feeds.
 NAMED, NOTES, SHORT = "Save changes to caf\u00e9 \U0001F600 notes?", "Meeting notes\nsecond line", "exactly twenty-four char"
@@ -50,16 +49,13 @@ MAX_UI_GAP_MS = 300
 class ReadersTest(SessionTestCase):
     def test_focused_text(self):
         for desc, selprobe, fieldpeek in FOCUSED_TEXT:
-            script = (desc or {}).get("script", "fixture.py")
-            with self.subTest(selprobe=selprobe), Fixture(self.session, desc or {"name": "gone"}, script=script) as app:
-                if desc is None:
-                    app.stop()
+            with self.subTest(selprobe=selprobe), Fixture(self.session, desc, script=desc.get("script", "fixture.py")):
                 # selprobe runs as the user speaks: a question asked twice is a round trip they wait for.
                 with BusMonitor(self.session) as monitor:
                     self.assertEqual(reader_output(self, "selprobe", run_tool(self.session, "selprobe")), selprobe)
                     calls = monitor.calls()
                 self.assertEqual(sorted({c for c in calls if calls.count(c) > 1}), [], calls)
-                self.assertTrue(desc is None or {"GetState", "GetRole", "GetText"} <= {c[3] for c in calls})
+                self.assertTrue({"GetState", "GetRole", "GetText"} <= {c[3] for c in calls})
                 peek = run_tool(self.session, "fieldpeek", 120, 120)
                 self.assertEqual(reader_output(self, "fieldpeek", peek), fieldpeek)
                 if desc is PARAGRAPHS:  # one value: no paragraph is lost for being short, none twice
