@@ -6,8 +6,8 @@ panels, label ("label"), entry (FOCUSED; "text", GetSelection "selection", Caret
 "slow": [object, method, ms]: busy for ms before its first answer; "listened": the frame ACTIVE only
 once a client registered for an event (Chromium); "unready": [ms, counted(, unselected)]: the text
 "" until ms after its first read, CharacterCount 0 unless counted, no range if unselected (Firefox);
-"contenteditable": the entry a section; "liar": 0 drops the liar; "paragraphs": a focused panel
-holding a document of paragraphs in UTF-16 offsets, paragraph "focus" focused (LibreOffice).
+"liar": 0 drops the liar; "paragraphs": a focused panel holding a document of paragraphs in
+UTF-16 offsets, paragraph "focus" focused (LibreOffice).
 """
 import json
 import signal
@@ -21,8 +21,7 @@ from toolkit_windows import die_with_parent
 ROOT = "/org/a11y/atspi/accessible/root"
 NULL = "/org/a11y/atspi/null"
 FRAME, ENTRY, LABEL, LIAR = ROOT + "/frame", ROOT + "/entry", ROOT + "/label", ROOT + "/liar"
-ROLE = {"application": 75, "frame": 23, "entry": 79, "label": 29, "panel": 39, "section": 85,
-        "paragraph": 73, "document": 94}
+ROLE = {"application": 75, "frame": 23, "entry": 79, "label": 29, "panel": 39, "paragraph": 73, "document": 94}
 ACTIVE, EDITABLE, FOCUSABLE, FOCUSED, SINGLE_LINE, SHOWING, VISIBLE = 1, 7, 11, 12, 25, 26, 30
 SHOWN = [SHOWING, VISIBLE]
 ARGS = {"GetChildAtIndex": "i", "GetText": "ii", "GetSelection": "i"}
@@ -59,8 +58,7 @@ class Objects:
             ROOT: node("application", [FRAME], [], name="hostile"),
             FRAME: node("frame", [LIAR][:layout.get("liar", 1)] + chain[:1] + [LABEL, ENTRY],
                         SHOWN + ([] if layout.get("listened") else [ACTIVE])),
-            ENTRY: node("section", states=entry_states, text=layout.get("text", "")) if layout.get("contenteditable")
-            else node("entry", states=entry_states + [SINGLE_LINE], text=layout.get("text", "")),
+            ENTRY: node("entry", states=entry_states + [SINGLE_LINE], text=layout.get("text", "")),
             LABEL: node("label", name=layout.get("label", ""), text=layout.get("label", "")),
             LIAR: node("panel", None),
         }
