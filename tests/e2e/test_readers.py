@@ -34,7 +34,7 @@ FOCUSED_TEXT = [
     (PARAGRAPHS, selection(DOC[0] + "\n" + DOC[1][:27], "here", DOC[1][31:] + "\n" + "\n".join(DOC[2:]),
                            "AXTextArea"), [{"role": "AXTextArea", "texts": ["\n".join(DOC)]}]),
 ]
-# Collected by panescan (25 characters and more), each followed by two line feeds.
+# Collected by panescan (25 characters and more), each followed by two line feeds; the button has focus.
 NAMED, NOTES, SHORT = "Save changes to caf\u00e9 \U0001F600 notes?", "Meeting notes\nsecond line", "exactly twenty-four char"
 BIG_WINDOW = {"name": "big", "focus": "b", "root": {"type": "box", "children": [
     {"type": "label", "text": NAMED}, {"type": "textview", "text": NOTES}, {"type": "label", "text": SHORT},
@@ -63,16 +63,11 @@ class ReadersTest(SessionTestCase):
 
     def test_big_window(self):
         with Fixture(self.session, BIG_WINDOW) as app:
-            (poll,) = reader_output(self, "fieldpeek", run_tool(self.session, "fieldpeek", 120, 120))
             app.longest_gap_ms()
             scan = run_tool(self.session, "panescan")
             self.assertLess(app.longest_gap_ms(), MAX_UI_GAP_MS)
-        # A button has no text of its own: the window's texts, all of them joined in tree order and
-        # cut at 20000 characters, then the ten longest single ones, equal lengths in tree order.
-        self.assertEqual(poll["role"], "AXButton")
-        self.assertEqual(len(poll["texts"][0]), 20000)
-        self.assertTrue(poll["texts"][0].startswith("\n".join([NAMED, NOTES, SHORT, "Label 0", ""])), poll)
-        self.assertEqual(poll["texts"][1:], [NAMED, NOTES, SHORT] + ["Label %d" % i for i in range(1000, 1007)])
+        # Texts of 25 characters and more of the focused window only, in tree order, within the
+        # walk's budget of 4000 elements.
         collected = NAMED + "\n\n" + NOTES + "\n\n"
         summary = reader_output(self, "panescan", scan)
         self.assertEqual(scan.stdout.decode("utf-8"), collected)
