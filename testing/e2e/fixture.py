@@ -26,10 +26,8 @@ def build(desc, ids):
     if kind == "textview":
         widget = Gtk.TextView()
         widget.get_buffer().set_text(text)
-    elif kind in ("entry", "password"):
+    elif kind in ("entry", "password"):  # a hidden text makes GTK's role a password field
         widget = Gtk.Entry(text=text, visibility=kind == "entry")
-        if kind == "password":
-            widget.set_input_purpose(Gtk.InputPurpose.PASSWORD)
     elif kind == "label":
         widget = Gtk.Label(label=text)
     elif kind == "button":

@@ -94,12 +94,12 @@ class Program(contextlib.AbstractContextManager):
     """A program running in `session`, its output lines collected on a thread (it never blocks on
     the pipe) and its standard error kept in a file. Killed when the test is done with it."""
 
-    def __init__(self, session, cmd, env=None, stdout=subprocess.PIPE, **kw):
+    def __init__(self, session, cmd, env=None):
         self._err, self.out, self.taken = tempfile.TemporaryFile(), [], 0
-        self.proc = subprocess.Popen(cmd, env=env or session.env, stdin=subprocess.PIPE, stdout=stdout,
-                                     stderr=self._err, **kw)
+        self.proc = subprocess.Popen(cmd, env=env or session.env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                     stderr=self._err)
         self.pid = self.proc.pid
-        self._reader = threading.Thread(target=lambda: self.out.extend(self.proc.stdout or ()))
+        self._reader = threading.Thread(target=lambda: self.out.extend(self.proc.stdout))
         self._reader.start()
 
     def lines(self, timeout=READY_TIMEOUT_S, count=0):
