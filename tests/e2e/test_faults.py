@@ -174,10 +174,9 @@ ok = functools.partial(selection, role="AXTextField")
 
 # The reader, the hostile application's layout (its text TEXT unless given), what the host reads.
 HOSTILE_ROWS = [
-    # Slower than a call's timeout once, in the search for the frontmost window and in the read of
-    # the focused text: the call is asked again and every answer is whole.
+    # Slower than a call's timeout once, in the search for the frontmost window: the call is asked
+    # again and the answer is whole.
     ("selprobe", {"slow": ["frame", "GetState", 450]}, ok("", "", TEXT)),
-    ("selprobe", {"slow": ["entry", "GetText", 450]}, ok("", "", TEXT)),
     # As Chromium's: no window is active until some client registers for an event.
     ("panescan", {"listened": True, "liar": 0}, ("hostile", True, TEXT + "\n\n")),
     # As Firefox answers: a text filled in only once asked, while its selection (or its count) is
