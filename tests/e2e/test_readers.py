@@ -1,4 +1,6 @@
-"""The readers end to end: what selprobe, fieldpeek and panescan print for GTK fixture windows."""
+"""The readers end to end: what selprobe, fieldpeek and panescan print for GTK 3 fixture windows and
+for windows of real toolkits (GTK 4, Qt 5)."""
+import json
 import unittest
 
 from harness import BusMonitor, Fixture, SessionTestCase, reader_output, run_tool
@@ -41,6 +43,16 @@ BIG_WINDOW = {"name": "big", "focus": "b", "root": {"type": "box", "children": [
     {"type": "button", "id": "b", "label": "OK"},
     {"type": "scroll", "child": {"type": "labels", "count": 4000, "prefix": "Label "}}]},
     "windows": [{"title": "Other", "root": {"type": "label", "text": "A label in a window that is not focused."}}]}
+# The toolkit windows: a text view holding the document's text, an entry and a label. (Widget and
+# selection in code points, tool and its arguments, what the host reads.)
+TEXT, ENTRY, LABEL = "\n".join(DOC), "A na\u00efve entry", "A label long enough for panescan to collect it"
+HERE = TEXT.index("here")
+TOOLKIT_CASES = [
+    (("text", HERE, HERE + 4), ("selprobe",), selection(TEXT[:HERE], "here", TEXT[HERE + 4:], "AXTextArea")),
+    (("entry", 2, 7), ("selprobe",), selection("A ", "na\u00efve", " entry", "AXTextField")),
+    (("text", 0, 0), ("fieldpeek", 100, 100), {"role": "AXTextArea", "texts": [TEXT]}),
+    (("text", 0, 0), ("panescan",), TEXT + "\n\n" + LABEL + "\n\n"),
+]
 # A freeze guard, not the speed target (make bench): reading a box's children in one call stalls GTK
 # for 600 ms and more, while a loaded machine alone may stretch a gap past 50.
 MAX_UI_GAP_MS = 300
@@ -85,6 +97,17 @@ class ReadersTest(SessionTestCase):
         # them, plus a read-ahead of at most 64.
         self.assertLess(entered, 600)
         self.assertLessEqual(asked, entered + 64)
+
+    def test_toolkits(self):
+        for toolkit in ("gtk4", "qt5"):
+            with Fixture(self.session, [toolkit, TEXT, ENTRY, LABEL], script="toolkit_windows.py") as window:
+                for selected, command, expected in TOOLKIT_CASES:
+                    with self.subTest(toolkit=toolkit, command=command, selection=selected):
+                        self.assertEqual(window.command("select %s %d %d" % selected), "ok")
+                        result = run_tool(self.session, *command)
+                        self.assertEqual(result.returncode, 0, result)
+                        out = result.stdout.decode("utf-8")
+                        self.assertEqual(out if command[0] == "panescan" else json.loads(out), expected, result)
 
 
 if __name__ == "__main__":
