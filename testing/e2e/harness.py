@@ -13,7 +13,7 @@ import time
 import types
 import unittest
 
-from session import HeadlessSession, end_process  # noqa: F401  (re-exported for the tests)
+from session import HeadlessSession, a11y_bus, end_process  # noqa: F401  (re-exported for the tests)
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 # A loaded 2-core CI machine may need several seconds to start GTK and the accessibility bus.
@@ -160,16 +160,10 @@ class Fixture(Program):
         return float(line.split()[1])
 
 
-def a11y_address(session):
-    return subprocess.run(["xprop", "-root", "AT_SPI_BUS"], env=session.env, capture_output=True, text=True,
-                          timeout=30).stdout.split("=", 1)[1].strip().strip('"')
-
-
 def listed(session, pid, active, deadline):
     """Whether the registry lists process `pid` (with an ACTIVE top-level window if `active`) by `deadline`."""
-    from gi.repository import Gio, GLib
-    flags = Gio.DBusConnectionFlags.AUTHENTICATION_CLIENT | Gio.DBusConnectionFlags.MESSAGE_BUS_CONNECTION
-    bus = Gio.DBusConnection.new_for_address_sync(a11y_address(session), flags, None, None)
+    from gi.repository import GLib
+    bus = a11y_bus(session.env)
 
     def call(name, path, method, args=None, reply="(a(so))", iface="org.a11y.atspi.Accessible"):
         return bus.call_sync(name, path, iface, method, args, GLib.VariantType(reply), 0, 2000, None).unpack()[0]
@@ -200,38 +194,28 @@ def silent_bus(test):
 
 
 class BusMonitor(contextlib.AbstractContextManager):
-    """dbus-monitor on the session's accessibility bus. `calls()` stops it and returns the method
+    """Watches the session's accessibility bus from the moment it is made. `calls()` returns the method
     calls made meanwhile as (destination, path, interface, member, arguments)."""
 
     def __init__(self, session):
-        address = a11y_address(session)
-        # Into a file, not a pipe: a monitor blocked on a full pipe gets no more messages from the bus.
-        self._out = tempfile.TemporaryFile("w+")
-        self.proc = subprocess.Popen(["stdbuf", "-oL", "dbus-monitor", "--address", address, "type='method_call'"],
-                                     stdout=self._out, stderr=subprocess.DEVNULL, text=True)
-        # It prints the loss of its own name once it monitors; one that never starts leaves the call
-        # list empty, which the tests' own checks catch.
-        deadline = time.monotonic() + READY_TIMEOUT_S
-        while os.fstat(self._out.fileno()).st_size == 0 and time.monotonic() < deadline:
-            time.sleep(0.01)
+        from gi.repository import Gio, GLib
+        self._seen, self._bus, call = [], a11y_bus(session.env), Gio.DBusMessageType.METHOD_CALL
+        # A monitor must never send a message: the calls it sees are taken out before GDBus answers them.
+        self._bus.add_filter(lambda bus, msg, incoming: msg if not incoming or msg.get_message_type() != call else
+                             self._seen.append((msg.get_destination(), msg.get_path(), msg.get_interface(),
+                                                msg.get_member(), str(msg.get_body()))))
+        self._bus.call_sync("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus.Monitoring",
+                            "BecomeMonitor", GLib.Variant("(asu)", (["type='method_call'"], 0)), None, 0, 30000, None)
 
     def calls(self):
-        self.proc.terminate()
-        self.proc.wait(timeout=30)
-        self._out.seek(0)
-        calls = []
-        for line in self._out.read().splitlines():
-            if line.startswith("method call "):
-                fields = dict(f.split("=", 1) for f in line.replace(";", "").split() if "=" in f)
-                calls.append([fields.get(k) for k in ("destination", "path", "interface", "member")] + [""])
-            elif calls and line.startswith(" "):
-                calls[-1][4] += line.strip() + " "
-        return [tuple(c) for c in calls]
+        count = -1
+        while count != len(self._seen):  # the last ones may still be on their way
+            count = len(self._seen)
+            time.sleep(0.1)
+        return list(self._seen)
 
     def __exit__(self, *exc):
-        self.proc.kill()
-        self.proc.wait()
-        self._out.close()
+        self._bus.close_sync(None)
 
 
 class SessionTestCase(unittest.TestCase):

@@ -10,12 +10,14 @@ once a client registered for an event (Chromium); "unready": [ms, counted(, unse
 UTF-16 offsets, paragraph "focus" focused (LibreOffice).
 """
 import json
+import os
 import signal
 import sys
 import time
 
 from gi.repository import Gio, GLib
 
+from session import a11y_bus
 from toolkit_windows import die_with_parent
 
 ROOT = "/org/a11y/atspi/accessible/root"
@@ -129,11 +131,7 @@ class Objects:
 
 def main():
     die_with_parent()
-    layout, session = json.loads(sys.argv[1]), Gio.bus_get_sync(Gio.BusType.SESSION)
-    address = session.call_sync("org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress", None,
-                                GLib.VariantType("(s)"), 0, 10000, None).unpack()[0]
-    bus = Gio.DBusConnection.new_for_address_sync(address, Gio.DBusConnectionFlags.AUTHENTICATION_CLIENT
-                                                  | Gio.DBusConnectionFlags.MESSAGE_BUS_CONNECTION, None, None)
+    layout, bus = json.loads(sys.argv[1]), a11y_bus(os.environ)
     objects = Objects(layout, bus.get_unique_name())
     for path, n in objects.nodes.items():
         for iface in INTERFACES[:1 + ("text" in n)]:

@@ -85,6 +85,15 @@ def end_process(proc, grace=3):
         proc.wait()
 
 
+def a11y_bus(env):
+    """A connection of its own to the accessibility bus of the session `env` belongs to."""
+    from gi.repository import Gio
+    address = subprocess.run(["xprop", "-root", "AT_SPI_BUS"], env=env, capture_output=True, text=True,
+                             timeout=30).stdout.split("=", 1)[1].strip().strip('"')
+    flags = Gio.DBusConnectionFlags.AUTHENTICATION_CLIENT | Gio.DBusConnectionFlags.MESSAGE_BUS_CONNECTION
+    return Gio.DBusConnection.new_for_address_sync(address, flags, None, None)
+
+
 def main(args):
     a11y = args[:1] != ["--no-a11y"]
     command = args[0 if a11y else 1:]
