@@ -14,11 +14,14 @@ import unittest
 
 from harness import (BusMonitor, Fixture, HeadlessSession, SessionTestCase, finish, reader_output, run_tool, silent_bus,
                      spawn, tool_command)
-from test_readers import BIG_WINDOW, entry, selection
+from test_readers import entry, selection
 
 READERS = (("selprobe",), ("fieldpeek", 120, 120), ("panescan",))
 SECRET, BULLET = "hunter2-Pa55phrase", "\u25cf"
 HOST_GONE_STDERR = {"selprobe": b"", "fieldpeek": b"fieldpeek: done polls=1 withText=1\n", "keyherald": b""}
+# Focus on a button: fieldpeek walks the window too.
+BIG_WINDOW = {"name": "big", "focus": "b", "root": {"type": "box", "children": [
+    {"type": "button", "id": "b", "label": "OK"}, {"type": "scroll", "child": {"type": "labels", "count": 4000}}]}}
 LOGIN = [{"type": "label", "text": "Sign in with the password of your account"},
          {"type": "entry", "text": "alice@example.org"}, {"type": "password", "id": "pw", "text": SECRET},
          {"type": "textview", "id": "notes", "text": "A note beside the form, long enough."}]

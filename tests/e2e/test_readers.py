@@ -36,13 +36,6 @@ FOCUSED_TEXT = [
     (PARAGRAPHS, selection(DOC[0] + "\n" + DOC[1][:27], "here", DOC[1][31:] + "\n" + "\n".join(DOC[2:]),
                            "AXTextArea"), [{"role": "AXTextArea", "texts": ["\n".join(DOC)]}]),
 ]
-# Collected by panescan (25 characters and more), each followed by two line feeds; the button has focus.
-NAMED, NOTES, SHORT = "Save changes to caf\u00e9 \U0001F600 notes?", "Meeting notes\nsecond line", "exactly twenty-four char"
-BIG_WINDOW = {"name": "big", "focus": "b", "root": {"type": "box", "children": [
-    {"type": "label", "text": NAMED}, {"type": "textview", "text": NOTES}, {"type": "label", "text": SHORT},
-    {"type": "button", "id": "b", "label": "OK"},
-    {"type": "scroll", "child": {"type": "labels", "count": 4000, "prefix": "Label "}}]},
-    "windows": [{"title": "Other", "root": {"type": "label", "text": "A label in a window that is not focused."}}]}
 # The toolkit windows: a text view holding the document's text, an entry and a label. (Widget and
 # selection in code points, tool and its arguments, what the host reads.)
 TEXT, ENTRY, LABEL = "\n".join(DOC), "A na\u00efve entry", "A label long enough for panescan to collect it"
@@ -53,11 +46,6 @@ TOOLKIT_CASES = [
     (("text", 0, 0), ("fieldpeek", 100, 100), {"role": "AXTextArea", "texts": [TEXT]}),
     (("text", 0, 0), ("panescan",), TEXT + "\n\n" + LABEL + "\n\n"),
 ]
-# A freeze guard, not the speed target (make bench): reading a box's children in one call stalls GTK
-# for 600 ms and more, while a loaded machine alone may stretch a gap past 50.
-MAX_UI_GAP_MS = 300
-
-
 class ReadersTest(SessionTestCase):
     def test_focused_text(self):
         for desc, selprobe, fieldpeek in FOCUSED_TEXT:
@@ -73,30 +61,20 @@ class ReadersTest(SessionTestCase):
                 if desc is PARAGRAPHS:  # one value: no paragraph is lost for being short, none twice
                     self.assertEqual(run_tool(self.session, "panescan").stdout.decode(), "\n".join(DOC) + "\n\n")
 
-    def test_big_window(self):
-        with Fixture(self.session, BIG_WINDOW) as app:
-            app.longest_gap_ms()
-            scan = run_tool(self.session, "panescan")
-            self.assertLess(app.longest_gap_ms(), MAX_UI_GAP_MS)
-        # Texts of 25 characters and more of the focused window only, in tree order, within the
-        # walk's budget of 4000 elements.
-        collected = NAMED + "\n\n" + NOTES + "\n\n"
-        summary = reader_output(self, "panescan", scan)
-        self.assertEqual(scan.stdout.decode("utf-8"), collected)
-        self.assertEqual(summary.group(1, 3, 4), ("big", "2", str(len(collected))))
-        self.assertLessEqual(int(summary.group(2)), 4000)
-
     def test_walk_asks_only_for_children_it_enters(self):
         prefix = "A label long enough to be collected, number "
-        with Fixture(self.session, {"name": "cut", "root": {"type": "labels", "count": 600, "prefix": prefix}}), \
-                BusMonitor(self.session) as monitor:
+        other = {"root": {"type": "label", "text": "A label in a window that is not active."}}
+        with Fixture(self.session, {"name": "cut", "root": {"type": "labels", "count": 600, "prefix": prefix},
+                                    "windows": [other]}), BusMonitor(self.session) as monitor:
             scan = run_tool(self.session, "panescan")
             asked = [c[3] for c in monitor.calls()].count("GetChildAtIndex")
-        entered = int(reader_output(self, "panescan", scan).group(2))
-        # The character budget ends the walk early: children are asked for as the walk enters
-        # them, plus a read-ahead of at most 64.
+        entered, collected = map(int, reader_output(self, "panescan", scan).group(2, 3))
+        # Only the active window is read, and the character budget ends the walk early. A box this
+        # big has its children asked for one by one as the walk enters them (all at once, GTK stalls
+        # for hundreds of ms), plus a read-ahead of at most 64.
+        self.assertTrue(scan.stdout.decode().startswith(prefix + "0\n\n"), scan)
         self.assertLess(entered, 600)
-        self.assertLessEqual(asked, entered + 64)
+        self.assertTrue(collected <= asked <= entered + 64, (collected, asked, entered))
 
     def test_toolkits(self):
         for toolkit in ("gtk4", "qt5"):
