@@ -5,8 +5,8 @@ Usage: /usr/bin/python3 fixture.py DESCRIPTION (JSON):
 points), "windows": [{"title", "root"}...] further windows, not active}. WIDGET: {"type", "id"} with
 type textview, entry, password or label ("text", shown "repeat" times), button ("label"), box
 ("children"), scroll ("child") or labels ("count" labels "prefix" N). Prints "ready" once the window
-is active and the focus in place (the harness waits for the bus to say so too); on SIGUSR1 and at its
-end "gap-ms N", the longest main-loop stall since the last report. It dies with its parent.
+is active and the focus in place (the harness waits for the bus to say so too); on SIGUSR1 "gap-ms N",
+the longest main-loop stall since the last report. It dies with its parent.
 """
 import json
 import signal
@@ -76,16 +76,14 @@ def main(text):
         gap["longest"], gap["last"] = max(gap["longest"], now - gap["last"]), now
         return True
 
-    def report(quit=False):
+    def report():
         tick()
         print("gap-ms %.1f" % (gap["longest"] * 1000), flush=True)
         gap["longest"] = 0.0
-        return quit and Gtk.main_quit()
+        return True
 
     GLib.timeout_add(10, tick)
-    GLib.unix_signal_add(GLib.PRIORITY_HIGH, signal.SIGUSR1, lambda: not report())
-    for sig in (signal.SIGTERM, signal.SIGINT):
-        GLib.unix_signal_add(GLib.PRIORITY_HIGH, sig, lambda: report(True))
+    GLib.unix_signal_add(GLib.PRIORITY_HIGH, signal.SIGUSR1, report)
 
     def ready():
         if windows[0].is_active() and (focus is None or focus.has_focus()):

@@ -2,7 +2,7 @@
 
 Usage: /usr/bin/python3 hostile_app.py LAYOUT_JSON. Objects: root ("hostile") -> frame (ACTIVE) ->
 liar (ChildCount 1000000; children: the frame again, a null reference, an error), a chain of "depth"
-panels, label ("label"), entry (FOCUSED; "text", GetSelection "selection", CaretOffset "caret").
+panels, entry (FOCUSED; "text", GetSelection "selection", CaretOffset "caret").
 "slow": [object, method, ms]: busy for ms before its first answer; "listened": the frame ACTIVE only
 once a client registered for an event (Chromium); "unready": [ms, counted(, unselected)]: the text
 "" until ms after its first read, CharacterCount 0 unless counted, no range if unselected (Firefox);
@@ -22,8 +22,8 @@ from toolkit_windows import die_with_parent
 
 ROOT = "/org/a11y/atspi/accessible/root"
 NULL = "/org/a11y/atspi/null"
-FRAME, ENTRY, LABEL, LIAR = ROOT + "/frame", ROOT + "/entry", ROOT + "/label", ROOT + "/liar"
-ROLE = {"application": 75, "frame": 23, "entry": 79, "label": 29, "panel": 39, "paragraph": 73, "document": 94}
+FRAME, ENTRY, LIAR = ROOT + "/frame", ROOT + "/entry", ROOT + "/liar"
+ROLE = {"application": 75, "frame": 23, "entry": 79, "panel": 39, "paragraph": 73, "document": 94}
 ACTIVE, EDITABLE, FOCUSABLE, FOCUSED, SINGLE_LINE, SHOWING, VISIBLE = 1, 7, 11, 12, 25, 26, 30
 SHOWN = [SHOWING, VISIBLE]
 ARGS = {"GetChildAtIndex": "i", "GetText": "ii", "GetSelection": "i"}
@@ -58,10 +58,9 @@ class Objects:
         entry_states = [FOCUSED, FOCUSABLE, EDITABLE] + SHOWN
         self.nodes = {
             ROOT: node("application", [FRAME], [], name="hostile"),
-            FRAME: node("frame", [LIAR][:layout.get("liar", 1)] + chain[:1] + [LABEL, ENTRY],
+            FRAME: node("frame", [LIAR][:layout.get("liar", 1)] + chain[:1] + [ENTRY],
                         SHOWN + ([] if layout.get("listened") else [ACTIVE])),
             ENTRY: node("entry", states=entry_states + [SINGLE_LINE], text=layout.get("text", "")),
-            LABEL: node("label", name=layout.get("label", ""), text=layout.get("label", "")),
             LIAR: node("panel", None),
         }
         if kids:
