@@ -46,6 +46,8 @@ TOOLKIT_CASES = [
     (("text", 0, 0), ("fieldpeek", 100, 100), {"role": "AXTextArea", "texts": [TEXT]}),
     (("text", 0, 0), ("panescan",), TEXT + "\n\n" + LABEL + "\n\n"),
 ]
+
+
 class ReadersTest(SessionTestCase):
     def test_focused_text(self):
         for desc, selprobe, fieldpeek in FOCUSED_TEXT:
