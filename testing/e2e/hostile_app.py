@@ -26,24 +26,11 @@ FRAME, ENTRY, LIAR = ROOT + "/frame", ROOT + "/entry", ROOT + "/liar"
 ROLE = {"application": 75, "frame": 23, "entry": 79, "panel": 39, "paragraph": 73, "document": 94}
 ACTIVE, EDITABLE, FOCUSABLE, FOCUSED, SINGLE_LINE, SHOWING, VISIBLE = 1, 7, 11, 12, 25, 26, 30
 SHOWN = [SHOWING, VISIBLE]
-ARGS = {"GetChildAtIndex": "i", "GetText": "ii", "GetSelection": "i"}
-REPLY = {"GetChildAtIndex": "(so)", "GetChildren": "a(so)", "GetRole": "u", "GetState": "au",
-         "GetIndexInParent": "i", "GetText": "s", "GetSelection": "ii"}
-PROPS = {"Accessible": {"Name": "s", "Parent": "(so)", "ChildCount": "i"},
-         "Text": {"CaretOffset": "i", "CharacterCount": "i"}}
-
-
-def interface(name, methods):
-    def args(types, direction):
-        return "".join('<arg type="%s" direction="%s"/>' % (t, direction) for t in types)
-    return '<interface name="org.a11y.atspi.%s">%s%s</interface>' % (name, "".join(
-        '<method name="%s">%s%s</method>' % (m, args(ARGS.get(m, ""), "in"), args(REPLY[m] if m == "GetSelection"
-                                                                                  else [REPLY[m]], "out"))
-        for m in methods), "".join('<property name="%s" type="%s" access="read"/>' % p for p in PROPS[name].items()))
-
-
-INTERFACES = Gio.DBusNodeInfo.new_for_xml("<node>%s%s</node>" % (
-    interface("Accessible", list(REPLY)[:5]), interface("Text", list(REPLY)[5:]))).interfaces
+# What the tools ask of the Accessible and Text interfaces (properties through Properties.Get): reply types.
+REPLY = {"GetChildAtIndex": "(so)", "GetChildren": "a(so)", "GetRole": "u", "GetState": "au", "GetIndexInParent": "i",
+         "Name": "s", "Parent": "(so)", "ChildCount": "i", "GetText": "s", "GetSelection": "(ii)", "CaretOffset": "i",
+         "CharacterCount": "i"}
+TEXT_MEMBERS = ("GetText", "GetSelection", "CaretOffset", "CharacterCount")
 
 
 def node(role, children=(), states=SHOWN, name="", **more):
@@ -111,30 +98,37 @@ class Objects:
                 "ChildCount": lambda: count, "CaretOffset": lambda: -1 if hidden else self.layout.get("caret", 0),
                 "Parent": lambda: ("", NULL) if path == ROOT else (self.name, n.get("parent", FRAME))}[method]()
 
-    def method(self, conn, sender, path, iface, method, params, invocation):
-        slow = self.layout.get("slow")
+    def filter(self, bus, msg, incoming):
+        """Answers every call to its objects itself, on GDBus's own thread (a slow answer holds up all)."""
+        if incoming and msg.get_message_type() == Gio.DBusMessageType.METHOD_CALL and msg.get_path() in self.nodes:
+            bus.send_message(self.reply(msg), Gio.DBusSendMessageFlags.NONE)
+            return None
+        return msg
+
+    def reply(self, msg):
+        path, member, params = msg.get_path(), msg.get_member(), msg.get_body().unpack() if msg.get_body() else ()
+        method, n, slow = params[1] if member == "Get" else member, self.nodes[path], self.layout.get("slow")
         if slow and (ROOT + "/" + slow[0], slow[1]) == (path, method):
             del self.layout["slow"]
             time.sleep(slow[2] / 1000)  # the whole application is busy, as a real one would be
-        if method == "GetSelection" and FOCUSED not in self.nodes[path]["states"]:
-            return invocation.return_dbus_error("org.freedesktop.DBus.Error.UnknownMethod", method)
+        if method not in REPLY or (method in TEXT_MEMBERS and "text" not in n) or (
+                method == "GetSelection" and FOCUSED not in n["states"]):
+            return msg.new_method_error_literal("org.freedesktop.DBus.Error.UnknownMethod", method)
         try:
-            reply = self.answer(path, method, params.unpack())
+            value = GLib.Variant(REPLY[method], self.answer(path, method, params))
         except ValueError as error:
-            return invocation.return_dbus_error("org.freedesktop.DBus.Error.Failed", str(error))
-        invocation.return_value(GLib.Variant("(%s)" % REPLY[method], reply if method == "GetSelection" else (reply,)))
-
-    def prop(self, conn, sender, path, iface, name):
-        return GLib.Variant(PROPS[iface.rsplit(".", 1)[1]][name], self.answer(path, name, ()))
+            return msg.new_method_error_literal("org.freedesktop.DBus.Error.Failed", str(error))
+        reply = msg.new_method_reply()
+        reply.set_body(value if method == "GetSelection" else GLib.Variant.new_tuple(
+            GLib.Variant("v", value) if member == "Get" else value))
+        return reply
 
 
 def main():
     die_with_parent()
     layout, bus = json.loads(sys.argv[1]), a11y_bus(os.environ)
     objects = Objects(layout, bus.get_unique_name())
-    for path, n in objects.nodes.items():
-        for iface in INTERFACES[:1 + ("text" in n)]:
-            bus.register_object(path, iface, objects.method, objects.prop, None)
+    bus.add_filter(objects.filter)
     bus.signal_subscribe(None, "org.a11y.atspi.Registry", "EventListenerRegistered", None, None,
                          Gio.DBusSignalFlags.NONE, lambda *_: objects.nodes[FRAME]["states"].append(ACTIVE))
     bus.call_sync("org.a11y.atspi.Registry", ROOT, "org.a11y.atspi.Socket", "Embed", GLib.Variant(
