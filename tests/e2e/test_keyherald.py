@@ -108,14 +108,12 @@ class XTest:
         self.x11.XSync(self.dpy, 0)
 
     def presses(self, keycode, count, stop=threading.Event()):
-        """`count` press and release pairs of `keycode`, synced in batches, until `stop` is set."""
-        for i in range(count):
+        """`count` press and release pairs of `keycode` (sent as Xlib's buffer fills), until `stop` is set."""
+        for _ in range(count):
             if stop.is_set():
                 break
             self.xtst.XTestFakeKeyEvent(self.dpy, keycode, 1, 0)
             self.xtst.XTestFakeKeyEvent(self.dpy, keycode, 0, 0)
-            if i % 500 == 499:
-                self.x11.XSync(self.dpy, 0)
         self.x11.XSync(self.dpy, 0)
 
 
