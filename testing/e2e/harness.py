@@ -1,5 +1,6 @@
 """Helpers for the end-to-end tests (tests/e2e; this folder on PYTHONPATH, as ctest sets it): run a
 tool (TOOLS_BIN, else build/bin) and never hang, check a reader's documented output, run a window."""
+import contextlib
 import json
 import os
 import re
@@ -12,22 +13,23 @@ import time
 import types
 import unittest
 
-from session import HeadlessSession  # noqa: F401  (re-exported for the tests)
+from session import HeadlessSession, a11y_bus, end_process  # noqa: F401  (re-exported for the tests)
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 # A loaded 2-core CI machine may need several seconds to start GTK and the accessibility bus.
 READY_TIMEOUT_S = 90
+ROOT = "/org/a11y/atspi/accessible/root"
 
 
 class ToolResult(types.SimpleNamespace):
-    """returncode, stdout, stderr, seconds, timed_out"""
+    """returncode (-9: killed at its timeout), stdout, stderr, seconds"""
 
     def json_lines(self):
         return [json.loads(line) for line in self.stdout.decode("utf-8").splitlines() if line.strip()]
 
     def __repr__(self):
-        return "ToolResult(rc=%r, %.3fs, timed_out=%r, stdout=%r, stderr=%r)" % (
-            self.returncode, self.seconds, self.timed_out, self.stdout[:400], self.stderr[:400])
+        return "ToolResult(rc=%r, %.3fs, stdout=%r, stderr=%r)" % (
+            self.returncode, self.seconds, self.stdout[:400], self.stderr[:400])
 
 
 def tool_command(tool, *args):
@@ -49,8 +51,7 @@ def finish(proc, timeout=60):
     except subprocess.TimeoutExpired:
         proc.kill()
         out, err = proc.communicate()
-    return ToolResult(returncode=proc.returncode, stdout=out or b"", stderr=err, seconds=time.monotonic() - proc.started,
-                      timed_out=proc.returncode == -9)
+    return ToolResult(returncode=proc.returncode, stdout=out or b"", stderr=err, seconds=time.monotonic() - proc.started)
 
 
 def run_tool(session, tool, *args, timeout=60, env=None):
@@ -65,7 +66,7 @@ NOT_TRUSTED = {"fieldpeek": "fieldpeek: not trusted for Accessibility \u2014 not
 def reader_output(test, tool, result, trusted=True):
     """Asserts `result` is the reader's documented output, status 0 and whole lines, and returns what
     the host parses: selprobe's object, fieldpeek's poll lines, panescan's summary match."""
-    test.assertFalse(result.timed_out or result.returncode, result)
+    test.assertEqual(result.returncode, 0, result)
     out, err = result.stdout.decode("utf-8"), result.stderr.decode("utf-8")
     if tool == "selprobe":
         test.assertEqual((err, out.count("\n"), out[-1:]), ("", 1, "\n"), result)
@@ -89,16 +90,16 @@ def reader_output(test, tool, result, trusted=True):
     return match
 
 
-class Program:
+class Program(contextlib.AbstractContextManager):
     """A program running in `session`, its output lines collected on a thread (it never blocks on
     the pipe) and its standard error kept in a file. Killed when the test is done with it."""
 
-    def __init__(self, session, cmd, env=None, stdout=subprocess.PIPE, **kw):
+    def __init__(self, session, cmd, env=None):
         self._err, self.out, self.taken = tempfile.TemporaryFile(), [], 0
-        self.proc = subprocess.Popen(cmd, env=env or session.env, stdin=subprocess.PIPE, stdout=stdout,
-                                     stderr=self._err, **kw)
+        self.proc = subprocess.Popen(cmd, env=env or session.env, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                     stderr=self._err)
         self.pid = self.proc.pid
-        self._reader = threading.Thread(target=lambda: self.out.extend(self.proc.stdout or ()))
+        self._reader = threading.Thread(target=lambda: self.out.extend(self.proc.stdout))
         self._reader.start()
 
     def lines(self, timeout=READY_TIMEOUT_S, count=0):
@@ -127,21 +128,10 @@ class Program:
         self._err.seek(0)
         return status, self._err.read().decode()
 
-    def __enter__(self):
-        return self
-
     def __exit__(self, *exc):
-        self.stop()
-
-    def stop(self):
         if self.proc.poll() is None:
-            os.kill(self.pid, signal.SIGCONT)
-            self.proc.terminate()
-        try:
-            self.proc.wait(timeout=5)
-        except subprocess.TimeoutExpired:
-            self.proc.kill()
-            self.proc.wait()
+            os.kill(self.pid, signal.SIGCONT)  # a frozen program cannot act on SIGTERM
+        end_process(self.proc, 5)
         self._reader.join()
         for stream in (self.proc.stdin, self.proc.stdout, self._err):
             stream and stream.close()
@@ -154,7 +144,9 @@ class Fixture(Program):
     def __init__(self, session, desc, script="fixture.py", ready_timeout=READY_TIMEOUT_S):
         args = desc if isinstance(desc, list) else [json.dumps(desc)]
         super().__init__(session, ["/usr/bin/python3", os.path.join(HERE, script), *args])
-        if self.line(ready_timeout) != "ready":
+        deadline = time.monotonic() + ready_timeout
+        # The hostile application's window may be active only once listened to: listed is enough.
+        if not (self.line(ready_timeout) == "ready" and listed(session, self.pid, script != "hostile_app.py", deadline)):
             self.end(signal.SIGKILL)
             raise RuntimeError("%s did not get ready: %r" % (script, self.end(None)[1][-2000:]))
 
@@ -168,6 +160,29 @@ class Fixture(Program):
         return float(line.split()[1])
 
 
+def listed(session, pid, active, deadline):
+    """Whether the registry lists process `pid` (with an ACTIVE top-level window if `active`) by `deadline`."""
+    from gi.repository import GLib
+    bus = a11y_bus(session.env)
+
+    def call(name, path, method, args=None, reply="(a(so))", iface="org.a11y.atspi.Accessible"):
+        return bus.call_sync(name, path, iface, method, args, GLib.VariantType(reply), 0, 2000, None).unpack()[0]
+
+    def shown(name, path):
+        return call("org.freedesktop.DBus", "/org/freedesktop/DBus", "GetConnectionUnixProcessID", GLib.Variant(
+            "(s)", (name,)), "(u)", "org.freedesktop.DBus") == pid and (not active or any(
+                call(*window, "GetState", reply="(au)")[0] & 2 for window in call(name, path, "GetChildren")))
+    try:
+        while time.monotonic() < deadline:
+            with contextlib.suppress(GLib.Error):  # no registry yet, or an application gone meanwhile
+                if any(shown(*app) for app in call("org.a11y.atspi.Registry", ROOT, "GetChildren")):
+                    return True
+            time.sleep(0.05)
+        return False
+    finally:
+        bus.close_sync(None)
+
+
 def silent_bus(test):
     """The address of a unix socket that takes every connection and never says a word: a hung bus."""
     path = os.path.join(tempfile.mkdtemp(prefix="silent-bus-"), "socket")
@@ -178,43 +193,29 @@ def silent_bus(test):
     return "unix:path=" + path
 
 
-class BusMonitor:
-    """dbus-monitor on the session's accessibility bus. `calls()` stops it and returns the method
+class BusMonitor(contextlib.AbstractContextManager):
+    """Watches the session's accessibility bus from the moment it is made. `calls()` returns the method
     calls made meanwhile as (destination, path, interface, member, arguments)."""
 
     def __init__(self, session):
-        address = subprocess.run(["xprop", "-root", "AT_SPI_BUS"], env=session.env, capture_output=True,
-                                 text=True, timeout=30).stdout.split("=", 1)[1].strip().strip('"')
-        # Into a file, not a pipe: a monitor blocked on a full pipe gets no more messages from the bus.
-        self._out = tempfile.TemporaryFile("w+")
-        self.proc = subprocess.Popen(["stdbuf", "-oL", "dbus-monitor", "--address", address, "type='method_call'"],
-                                     stdout=self._out, stderr=subprocess.DEVNULL, text=True)
-        # It prints the loss of its own name once it monitors; one that never starts leaves the call
-        # list empty, which the tests' own checks catch.
-        deadline = time.monotonic() + READY_TIMEOUT_S
-        while os.fstat(self._out.fileno()).st_size == 0 and time.monotonic() < deadline:
-            time.sleep(0.01)
+        from gi.repository import Gio, GLib
+        self._seen, self._bus, call = [], a11y_bus(session.env), Gio.DBusMessageType.METHOD_CALL
+        # A monitor must never send a message: the calls it sees are taken out before GDBus answers them.
+        self._bus.add_filter(lambda bus, msg, incoming: msg if not incoming or msg.get_message_type() != call else
+                             self._seen.append((msg.get_destination(), msg.get_path(), msg.get_interface(),
+                                                msg.get_member(), str(msg.get_body()))))
+        self._bus.call_sync("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus.Monitoring",
+                            "BecomeMonitor", GLib.Variant("(asu)", (["type='method_call'"], 0)), None, 0, 30000, None)
 
     def calls(self):
-        self.proc.terminate()
-        self.proc.wait(timeout=30)
-        self._out.seek(0)
-        calls = []
-        for line in self._out.read().splitlines():
-            if line.startswith("method call "):
-                fields = dict(f.split("=", 1) for f in line.replace(";", "").split() if "=" in f)
-                calls.append([fields.get(k) for k in ("destination", "path", "interface", "member")] + [""])
-            elif calls and line.startswith(" "):
-                calls[-1][4] += line.strip() + " "
-        return [tuple(c) for c in calls]
-
-    def __enter__(self):
-        return self
+        count = -1
+        while count != len(self._seen):  # the last ones may still be on their way
+            count = len(self._seen)
+            time.sleep(0.1)
+        return list(self._seen)
 
     def __exit__(self, *exc):
-        self.proc.kill()
-        self.proc.wait()
-        self._out.close()
+        self._bus.close_sync(None)
 
 
 class SessionTestCase(unittest.TestCase):

@@ -9,7 +9,7 @@ import subprocess
 import sys
 import tempfile
 
-LAUNCHERS = ("/usr/libexec/at-spi-bus-launcher", "/usr/lib/at-spi2-core/at-spi-bus-launcher")
+LAUNCHER = "/usr/libexec/at-spi-bus-launcher"  # Debian's, from at-spi2-core
 
 
 class HeadlessSession:
@@ -59,10 +59,7 @@ class HeadlessSession:
         self.env["DBUS_SESSION_BUS_ADDRESS"] = bus.stdout.readline().strip()
         bus.stdout.close()
         if self.a11y:
-            launcher = next((p for p in LAUNCHERS if os.path.exists(p)), None)
-            if launcher is None:
-                raise RuntimeError("at-spi-bus-launcher not found (package at-spi2-core)")
-            self.start([launcher, "--launch-immediately", "--a11y=1"])
+            self.start([LAUNCHER, "--launch-immediately", "--a11y=1"])
             address = subprocess.run(["dbus-send", "--session", "--print-reply=literal", "--dest=org.a11y.Bus",
                                       "/org/a11y/bus", "org.a11y.Bus.GetAddress"], env=self.env, check=True,
                                      capture_output=True, text=True, timeout=30).stdout.strip()
@@ -71,16 +68,30 @@ class HeadlessSession:
 
     def stop(self):
         for proc in reversed(self._procs):
-            proc.terminate()
-            try:
-                proc.wait(timeout=3)
-            except subprocess.TimeoutExpired:
-                proc.kill()
-                proc.wait()
+            end_process(proc)
         self._procs = []
         if self._runtime:
             shutil.rmtree(self._runtime, ignore_errors=True)
             self._runtime = None
+
+
+def end_process(proc, grace=3):
+    """Terminates `proc`, kills it after `grace` seconds, and reaps it."""
+    proc.terminate()
+    try:
+        proc.wait(timeout=grace)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        proc.wait()
+
+
+def a11y_bus(env):
+    """A connection of its own to the accessibility bus of the session `env` belongs to."""
+    from gi.repository import Gio
+    address = subprocess.run(["xprop", "-root", "AT_SPI_BUS"], env=env, capture_output=True, text=True,
+                             timeout=30).stdout.split("=", 1)[1].strip().strip('"')
+    flags = Gio.DBusConnectionFlags.AUTHENTICATION_CLIENT | Gio.DBusConnectionFlags.MESSAGE_BUS_CONNECTION
+    return Gio.DBusConnection.new_for_address_sync(address, flags, None, None)
 
 
 def main(args):
