@@ -27,8 +27,14 @@ CROWD = {"root": {"type": "box", "children": [{"type": "button", "label": "First
     {"type": "label", "text": "Row %d" % i} for i in range(120)] + [{"type": "entry", "id": "d", "text": DEEP}]}]},
     "focus": "d", "selection": [5, 7]}
 
+# A text far longer than what the host reads of it.
+LONG = "Lorem ipsum dolor sit amet. " * 1100
 # Fixture, selprobe's object, fieldpeek's lines.
 FOCUSED_TEXT = [
+    ({"root": {"type": "scroll", "child": {"type": "textview", "id": "t", "text": LONG}}, "focus": "t",
+      "selection": [15000, 15010]},
+     selection(LONG[14400:15000], LONG[15000:15010], LONG[15010:15610], "AXTextArea", True),
+     [{"role": "AXTextArea", "texts": [LONG[:20000]]}]),
     ({"root": {"type": "textview", "id": "t", "text": BEFORE + SELECTED + AFTER}, "focus": "t",
       "selection": [len(BEFORE), len(BEFORE) + len(SELECTED)]},
      selection(BEFORE, SELECTED, AFTER, "AXTextArea"), [{"role": "AXTextArea", "texts": [BEFORE + SELECTED + AFTER]}]),
@@ -58,6 +64,10 @@ class ReadersTest(SessionTestCase):
                     calls = monitor.calls()
                 self.assertEqual(sorted({c for c in calls if calls.count(c) > 1}), [], calls)
                 self.assertTrue({"GetState", "GetRole", "GetText"} <= {c[3] for c in calls})
+                # Only the text around the selection, whatever the length of the whole.
+                read = [int(b) - int(a) for *_, member, args in calls if member == "GetText"
+                        for a, b in [args.strip("()").split(",")]]
+                self.assertLess(sum(read), 3000, calls)
                 peek = run_tool(self.session, "fieldpeek", 120, 120)
                 self.assertEqual(reader_output(self, "fieldpeek", peek), fieldpeek)
                 if desc is PARAGRAPHS:  # one value: no paragraph is lost for being short, none twice
