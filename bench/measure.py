@@ -2,6 +2,7 @@
 and where the tools and the references are."""
 import json
 import os
+import signal
 import statistics
 import subprocess
 import sys
@@ -72,3 +73,13 @@ def tool(build, name):
 def limit(build, env, *args, timeout=120):
     """The floor program's JSON answer (bench/atspi_limit)."""
     return json.loads(run([tool(build, "atspi_limit"), *args], env, timeout)[1])
+
+
+def longest_gap_ms(app, timeout=30):
+    """The fixture's longest main-loop stall since its start or the previous call, in ms."""
+    os.kill(app.pid, signal.SIGUSR1)
+    while (line := app.line(timeout)) and not line.startswith("gap-ms "):
+        pass
+    if not line:
+        raise RuntimeError("fixture did not report its gap")
+    return float(line.split()[1])

@@ -14,8 +14,8 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "testing", "e2e"))
 from harness import Fixture, HeadlessSession  # noqa: E402
-from keys import Keyboard  # noqa: E402
-from measure import PYTHON, RUNS, cpu_ms, limit, optional, run, run_rss, stats, status_field, tool  # noqa: E402
+from xtest import XTest  # noqa: E402
+from measure import PYTHON, RUNS, cpu_ms, limit, longest_gap_ms, optional, run, run_rss, stats, status_field, tool  # noqa: E402
 from walks import SWEEP_RUNS, full_walk_figures, labels, long_walk_figures, sweep_figures  # noqa: E402
 import report  # noqa: E402
 
@@ -60,9 +60,9 @@ def selprobe_figures(session, build, f):
         # Each round also starts a process that only connects to both buses and ends (what any
         # tool pays before its first read), and one that connects and then makes selprobe's calls.
         for _ in range(RUNS):
-            app.longest_gap_ms()
+            longest_gap_ms(app)
             ms, out, _ = run([tool(build, "selprobe")], env)
-            gaps.append(app.longest_gap_ms())
+            gaps.append(longest_gap_ms(app))
             assert json.loads(out)["ok"], out
             walls.append(ms)
             rss.append(run_rss([tool(build, "selprobe")], env)[1])
@@ -70,12 +70,12 @@ def selprobe_figures(session, build, f):
             whole.append(optional("the selprobe limit from a start", lambda: run(
                 [tool(build, "atspi_limit"), "focus", "1"], env)[0]))
         lim = optional("the selprobe limit", limit, build, env, "focus", str(RUNS))
-        app.longest_gap_ms()
+        longest_gap_ms(app)
         for _ in range(RUNS):
             ms, out, err = run([PYTHON, os.path.join(HERE, "ref_selprobe.py")], env)
             assert b'"ok": true' in out, (out, err)
             refs.append(ms)
-        ref_gap = app.longest_gap_ms()
+        ref_gap = longest_gap_ms(app)
     f["selprobe"] = {"tool": stats(walls), "rss": max(rss), "gap": max(gaps), "limit": stats(lim["ms"]) if lim else None,
                      "floor": stats([x for x in floor if x is not None]),
                      "limit_from_start": stats([x for x in whole if x is not None]),
@@ -109,9 +109,9 @@ def document_figures(session, build, f):
             "focus": "t", "selection": [mid, mid + DOC_SELECTION]}
         rss = []
         with Fixture(session, desc, ready_timeout=600) as app:
-            app.longest_gap_ms()
+            longest_gap_ms(app)
             walls = selprobe_walls(session, build, text[mid:mid + DOC_SELECTION], rss)
-            gap = app.longest_gap_ms()
+            gap = longest_gap_ms(app)
         f["document"][str(size)] = {"tool": walls, "rss": max(rss), "gap": gap}
 
 
@@ -144,12 +144,12 @@ def keyherald_figures(session, build, f):
                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
     try:
         assert proc.stdout.readline() == b"READY\n"
-        keys = Keyboard(session.env["DISPLAY"])
+        keys = XTest(session.env["DISPLAY"])
         latencies = []
         for i in range(max(RUNS, 100)):
             down = i % 2 == 0
             t = time.monotonic()
-            keys.key(RIGHT_CONTROL, down)
+            keys.move(RIGHT_CONTROL if down else -RIGHT_CONTROL)
             line = proc.stdout.readline()
             latencies.append((time.monotonic() - t) * 1000)
             assert line == (b"EDIT_DOWN\n" if down else b"EDIT_UP\n"), line
@@ -161,7 +161,7 @@ def keyherald_figures(session, build, f):
         idle_cpu = (cpu_ms(proc.pid) - cpu) / 1000 / idle_s * 100
         idle_wakes = (status_field(proc.pid, "voluntary_ctxt_switches") - wakes) / idle_s
         for i in range(KEY_EVENTS):
-            keys.key(RIGHT_CONTROL, i % 2 == 0)
+            keys.move(RIGHT_CONTROL if i % 2 == 0 else -RIGHT_CONTROL)
             proc.stdout.readline()
         rss_end = status_field(proc.pid, "VmRSS")
         peak = status_field(proc.pid, "VmHWM")

@@ -8,7 +8,7 @@ import tempfile
 import time
 
 from harness import Fixture
-from measure import HERE, PYTHON, RUNS, cpu_ms, limit, optional, run, run_rss, stats, tool
+from measure import HERE, PYTHON, RUNS, cpu_ms, limit, longest_gap_ms, optional, run, run_rss, stats, tool
 
 # The smaller windows of the walk-time picture get fewer runs: they only draw its curve.
 SWEEP_RUNS = max(3, RUNS // 5)
@@ -36,11 +36,11 @@ def walk_point(session, build, desc, runs, with_limit=False):
     nodes = set()
     with Fixture(session, desc) as app:
         for _ in range(runs):
-            app.longest_gap_ms()
+            longest_gap_ms(app)
             cpu = cpu_ms(app.pid)
             ms, _, err = run([tool(build, "panescan")], env)
             app_cpu = cpu_ms(app.pid) - cpu
-            p["gaps"].append(app.longest_gap_ms())
+            p["gaps"].append(longest_gap_ms(app))
             p["tool"].append(ms)
             p["app_cpu"].append(app_cpu)
             p["ratio"].append(ms / max(app_cpu, 1000.0 / os.sysconf("SC_CLK_TCK")))
@@ -49,11 +49,11 @@ def walk_point(session, build, desc, runs, with_limit=False):
                 lim = optional("the pipelined walk limit", limit, build, env, "walk-pipelined", "1")
                 if lim:
                     p["limit"] += lim["ms"]
-                    p["limit_gaps"].append(app.longest_gap_ms())
+                    p["limit_gaps"].append(longest_gap_ms(app))
             cpu = cpu_ms(app.pid)
             ms, out, _ = run([PYTHON, os.path.join(HERE, "ref_panescan.py")], env)
             p["python_app_cpu"].append(cpu_ms(app.pid) - cpu)
-            p["python_gaps"].append(app.longest_gap_ms())
+            p["python_gaps"].append(longest_gap_ms(app))
             p["python"].append(ms)
             p["python_walk"].append(float(out.decode().split()[-1]))
         p["rss"] = max(run_rss([tool(build, "panescan")], env)[1] for _ in range(3))
@@ -72,7 +72,7 @@ def walk_point(session, build, desc, runs, with_limit=False):
 
 def fieldpeek_figures(app, build, env, p):
     """One fieldpeek poll over the window: the gap between its lines minus its 120 ms pause."""
-    app.longest_gap_ms()
+    longest_gap_ms(app)
     start = time.monotonic()
     with tempfile.NamedTemporaryFile("r") as rss_file:
         proc = subprocess.Popen(["/usr/bin/time", "-f", "%M", "-o", rss_file.name, tool(build, "fieldpeek"),
@@ -83,7 +83,7 @@ def fieldpeek_figures(app, build, env, p):
                 line = proc.stdout.readline()
                 stamps.append(time.monotonic())
                 assert json.loads(line)["role"] == "AXButton", line
-            gap = app.longest_gap_ms()
+            gap = longest_gap_ms(app)
         finally:
             # fieldpeek itself (the child of /usr/bin/time) is stopped; time still reports its peak.
             children = subprocess.run(["pgrep", "-P", str(proc.pid)], capture_output=True, text=True).stdout.split()

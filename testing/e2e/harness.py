@@ -24,9 +24,6 @@ ROOT = "/org/a11y/atspi/accessible/root"
 class ToolResult(types.SimpleNamespace):
     """returncode (-9: killed at its timeout), stdout, stderr, seconds"""
 
-    def json_lines(self):
-        return [json.loads(line) for line in self.stdout.decode("utf-8").splitlines() if line.strip()]
-
     def __repr__(self):
         return "ToolResult(rc=%r, %.3fs, stdout=%r, stderr=%r)" % (
             self.returncode, self.seconds, self.stdout[:400], self.stderr[:400])
@@ -149,15 +146,6 @@ class Fixture(Program):
         if not (self.line(ready_timeout) == "ready" and listed(session, self.pid, script != "hostile_app.py", deadline)):
             self.end(signal.SIGKILL)
             raise RuntimeError("%s did not get ready: %r" % (script, self.end(None)[1][-2000:]))
-
-    def longest_gap_ms(self, timeout=30):
-        """The fixture's longest main-loop stall since start or the previous call, in ms."""
-        os.kill(self.pid, signal.SIGUSR1)
-        while (line := self.line(timeout)) and not line.startswith("gap-ms "):
-            pass
-        if not line:
-            raise RuntimeError("fixture did not report its gap")
-        return float(line.split()[1])
 
 
 def listed(session, pid, active, deadline):

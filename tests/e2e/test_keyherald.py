@@ -1,6 +1,5 @@
 """keyherald end to end: the real binary in a headless X session, keys driven through XTEST by X key
 code. Bounds are generous for a loaded CI machine."""
-import ctypes
 import os
 import signal
 import subprocess
@@ -9,6 +8,7 @@ import time
 import unittest
 
 from harness import Program, SessionTestCase, end_process, tool_command
+from xtest import XTest
 
 RIGHT_ALT, LEFT_ALT, RIGHT_CTRL = 108, 64, 105
 DEFAULTS = "Accessibility granted \u2014 key monitor active (dictate=fn command=right_opt edit=right_ctrl handsfree=none)\n"
@@ -23,6 +23,7 @@ MOVES = [(RIGHT_ALT, "CMD_DOWN"), (-RIGHT_ALT, "CMD_UP"), (RIGHT_CTRL, "EDIT_DOW
 class KeyheraldTest(SessionTestCase):
     def setUp(self):
         self.xtest = XTest(self.session.env["DISPLAY"])
+        self.addCleanup(self.xtest.close)
 
     def herald(self, **kw):
         return self.enterContext(Program(self.session, tool_command("keyherald"), **kw))
@@ -90,31 +91,6 @@ def refusing_xvfb(display, directory):
     while not os.path.exists("/tmp/.X11-unix/X" + display[1:]) and time.monotonic() < deadline:
         time.sleep(0.05)
     return xvfb
-
-
-class XTest:
-    """Key events straight into the X server through XTEST, far faster than one xdotool a key."""
-
-    def __init__(self, display):
-        self.x11, self.xtst = ctypes.CDLL("libX11.so.6"), ctypes.CDLL("libXtst.so.6")
-        self.x11.XOpenDisplay.restype = ctypes.c_void_p
-        self.x11.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
-        self.xtst.XTestFakeKeyEvent.argtypes = [ctypes.c_void_p, ctypes.c_uint, ctypes.c_int, ctypes.c_ulong]
-        self.dpy = self.x11.XOpenDisplay(display.encode())  # closed with the session's display
-
-    def move(self, key):
-        """Presses `key` (an X key code), or releases it when negative."""
-        self.xtst.XTestFakeKeyEvent(self.dpy, abs(key), key > 0, 0)
-        self.x11.XSync(self.dpy, 0)
-
-    def presses(self, keycode, count, stop=threading.Event()):
-        """`count` press and release pairs of `keycode` (sent as Xlib's buffer fills), until `stop` is set."""
-        for _ in range(count):
-            if stop.is_set():
-                break
-            self.xtst.XTestFakeKeyEvent(self.dpy, keycode, 1, 0)
-            self.xtst.XTestFakeKeyEvent(self.dpy, keycode, 0, 0)
-        self.x11.XSync(self.dpy, 0)
 
 
 if __name__ == "__main__":
