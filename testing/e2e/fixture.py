@@ -16,7 +16,7 @@ import time
 import gi
 
 gi.require_version("Gtk", "3.0")
-from gi.repository import GLib, Gtk  # noqa: E402
+from gi.repository import Atk, GLib, Gtk  # noqa: E402
 
 from toolkit_windows import die_with_parent  # noqa: E402
 
@@ -86,7 +86,10 @@ def main(text):
     GLib.unix_signal_add(GLib.PRIORITY_HIGH, signal.SIGUSR1, report)
 
     def ready():
-        if windows[0].is_active() and (focus is None or focus.has_focus()):
+        # Focused as the accessibility bus tells it: GTK marks a widget FOCUSED only once its focus-in
+        # event is handled, a second or more after grab_focus while it lays a long text out.
+        if windows[0].is_active() and (focus is None or focus.get_accessible().ref_state_set().contains_state(
+                Atk.StateType.FOCUSED)):
             return print("ready", flush=True)  # None: asked no more
         return True
     GLib.timeout_add(20, ready)
