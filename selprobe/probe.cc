@@ -13,6 +13,10 @@
 
 namespace {
 
+// A text this short is read whole, in one read: its parts around a selection would take about as
+// many offsets, in one read for each piece.
+constexpr int64_t READ_WHOLE_UP_TO = 4 * MAX_SIDE;
+
 bool holds(const TextRange& range, int64_t n) {
   return range.location <= n && range.length <= n - std::max<int64_t>(range.location, 0);
 }
@@ -29,12 +33,13 @@ std::optional<TextRange> selectionOffsets(
 }
 
 // The pieces read from the text around the selection alone, where the application reads parts of
-// its text; they are those the whole value gives. Nothing where it does not, or a read fails.
+// its text; they are those the whole value gives. Nothing where it does not, where the text is
+// short, or where a read fails.
 std::optional<Pieces> piecesAround(
     Accessibility& ax, const Element& el,
     const std::function<const std::optional<AttrValue>&()>& selectedRange) {
   auto n = textLength(ax, el);
-  if (!n) return std::nullopt;
+  if (!n || *n <= READ_WHOLE_UP_TO) return std::nullopt;
   const auto selected = selectionOffsets(ax, el, selectedRange);
   if (!selected) return std::nullopt;
   // A range the text cannot hold: counted once more, as the whole value is read once more.
