@@ -3,6 +3,8 @@
 #include "common/output.h"
 
 #include <fcntl.h>
+#include <poll.h>
+
 #include <cerrno>
 #include <csignal>
 
@@ -13,6 +15,9 @@ bool writeRecord(std::string_view bytes, int fd) {
     ssize_t n = ::write(fd, next, left);
     if (n < 0) {
       if (errno == EINTR) continue;
+      // A host may hand over a non-blocking pipe: wait until it takes more, never drop the rest.
+      pollfd writable{fd, POLLOUT, 0};
+      if ((errno == EAGAIN || errno == EWOULDBLOCK) && ::poll(&writable, 1, -1) >= 0) continue;
       return false;
     }
     next += n;

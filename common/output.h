@@ -6,7 +6,8 @@
 #include <string_view>
 
 // Writes all of `bytes` to `fd` with one write(2) call, continuing only after a partial write or
-// EINTR. Returns false when the reader is gone or the descriptor fails (EPIPE, EBADF, ...).
+// EINTR, or on a non-blocking descriptor once it takes more. Returns false when the reader is gone
+// or the descriptor fails (EPIPE, EBADF, ...).
 bool writeRecord(std::string_view bytes, int fd = STDOUT_FILENO);
 
 // A host that closes its end of a pipe must not kill a tool with SIGPIPE: the write fails with
