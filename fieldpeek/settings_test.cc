@@ -9,8 +9,7 @@ TEST(Settings, ArgumentTable) {
   struct Row {
     const char* name;
     std::vector<std::string_view> args;
-    int64_t pollMs;
-    int64_t durationMs;
+    int64_t pollMs, durationMs;
   } rows[] = {
       {"no arguments", {}, 600, 30000},
       {"duration below poll", {"250", "100"}, 250, 250},
@@ -27,8 +26,7 @@ TEST(Settings, ArgumentTable) {
   };
   for (const auto& row : rows) {
     Settings s = settingsFromArgs(row.args);
-    EXPECT_EQ(s.pollMs, row.pollMs) << row.name;
-    EXPECT_EQ(s.durationMs, row.durationMs) << row.name;
+    EXPECT_EQ(std::pair(s.pollMs, s.durationMs), std::pair(row.pollMs, row.durationMs)) << row.name;
   }
 }
 

@@ -24,10 +24,6 @@ struct Desk {
   }
 };
 
-nlohmann::json failure(std::string_view reason) {
-  return nlohmann::json{{"ok", false}, {"reason", reason}};
-}
-
 TEST(Probe, EachFailingCheckGivesItsReasonAndStopsThere) {
   struct Row {
     std::string_view reason;
@@ -53,7 +49,8 @@ TEST(Probe, EachFailingCheckGivesItsReasonAndStopsThere) {
   for (const auto& row : rows) {
     Desk desk;
     row.breakIt(desk);
-    EXPECT_EQ(probeSelection(desk.ax), failure(row.reason)) << row.reason;
+    EXPECT_EQ(probeSelection(desk.ax), (nlohmann::json{{"ok", false}, {"reason", row.reason}}))
+        << row.reason;
     for (const auto& name : row.notRead) EXPECT_EQ(desk.ax.readCount(name), 0) << row.reason;
     EXPECT_EQ(desk.ax.trustRequests, 0) << row.reason;  // never the prompting variant
     if (row.reason == REASON_NOT_TRUSTED) {

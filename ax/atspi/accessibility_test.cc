@@ -44,9 +44,7 @@ TEST(AtspiOffsets, ToolkitOffsetsBecomeUtf16Units) {
   struct Row {
     const char* name;
     std::u16string_view text;
-    int64_t characterCount;
-    int64_t offset;
-    int64_t expected;
+    int64_t characterCount, offset, expected;
   } rows[] = {
       {"after the emoji counts two units", text, 8, 2, 3},
       {"between e and its combining mark", text, 8, 5, 6},
