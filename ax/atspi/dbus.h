@@ -40,10 +40,13 @@ CallResult callMethod(const Destination& to, const char* path, const char* inter
 CallResult getProperty(const Destination& to, const char* path, const char* interface,
                        const char* property, int timeoutMs);
 
-// Connects and authenticates (and says Hello when `messageBus`) within `timeoutMs`. sd-bus's own
-// first call would wait for the handshake up to its 90 s authentication timeout, so a socket that
-// accepts but never answers is driven here against the deadline instead.
-Connection connectWithTimeout(const std::string& address, bool messageBus, int timeoutMs);
+// Connects, and starts the handshake (authentication, and Hello when `messageBus`) without
+// waiting for it: calls made meanwhile go out right behind it, each within its own deadline.
+Connection openConnection(const std::string& address, bool messageBus);
+// Waits for the handshake within `timeoutMs`. sd-bus's own waits would allow it its 90 s
+// authentication timeout, so a socket that accepts but never answers is driven here against the
+// deadline instead.
+bool awaitHandshake(const Connection& c, int timeoutMs);
 bool isOpen(const Connection& c);
 // Discards whatever arrived that no call waits for (signals of events registered for), so that
 // messages nobody reads do not pile up in a long-lived process.
@@ -56,7 +59,8 @@ struct MethodCall {
   const char* method = nullptr;
   Args args;
   const char* replyType = nullptr;
-  bool property = false;  // a Properties.Get, whose result is boxed
+  bool property = false;      // a Properties.Get, whose result is boxed
+  std::string destination{};  // another bus name than the batch's, on the same connection
 };
 MethodCall propertyCall(std::string path, const char* interface, const char* property);
 

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <utility>
 
 namespace {
 
@@ -17,6 +18,14 @@ int elapsedMs(std::chrono::steady_clock::time_point since) {
 
 }  // namespace
 
+MethodCall childAtCall(const std::string& path, int32_t index) {
+  return {path, ACCESSIBLE, "GetChildAtIndex", intArgs(index), "(so)"};
+}
+
+MethodCall childrenCall(const std::string& path) {
+  return {path, ACCESSIBLE, "GetChildren", nullptr, "a(so)"};
+}
+
 int AtspiLink::remainingMs() const {
   auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - Clock::now());
   return static_cast<int>(std::max<int64_t>(0, left.count()));
@@ -29,11 +38,11 @@ void AtspiLink::beginStep() {
   drain(bus_);
 }
 
-Connection AtspiLink::sessionBus(int timeoutMs) {
+Connection AtspiLink::sessionBus() {
   if (isOpen(session_)) return session_;
   // Only an address already known: looking one up could start an X11 autolaunch of a second bus.
   const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
-  session_ = address ? connectWithTimeout(address, true, timeoutMs) : nullptr;
+  session_ = address ? openConnection(address, true) : nullptr;
   return session_;
 }
 
@@ -46,30 +55,28 @@ Connection AtspiLink::a11yBus(int timeoutMs) {
   if (const char* given = std::getenv("AT_SPI_BUS_ADDRESS"); given && *given) {
     address = given;
   } else {
-    Connection session = sessionBus(timeoutMs);
+    Connection session = sessionBus();
     if (!session) return nullptr;
     CallResult r = callMethod({session.get(), "org.a11y.Bus"}, "/org/a11y/bus", "org.a11y.Bus",
-                              "GetAddress", nullptr, "s", timeoutMs - elapsedMs(start));
+                              "GetAddress", nullptr, "s", timeoutMs);
     address = readString(r).value_or(std::string());
   }
-  bus_ = connectWithTimeout(address, true, timeoutMs - elapsedMs(start));
+  bus_ = openConnection(address, true);
+  // The bus daemon's answer to Hello: what the trust probe waits for.
+  if (!awaitHandshake(bus_, timeoutMs - elapsedMs(start))) bus_ = nullptr;
   listening_ = false;
   return bus_;
 }
 
 bool AtspiLink::probe() {
-  auto start = Clock::now();
-  Connection bus = a11yBus(TRUST_TIMEOUT_MS);
-  if (!bus) return false;
-  // The bus answering is the trust: its registry starts only with the first application that
-  // registers, and until then the session is trusted and simply has no application.
-  CallResult r = callMethod({bus.get(), DAEMON_NAME}, "/org/freedesktop/DBus", DAEMON_NAME, "GetId",
-                            nullptr, "s", TRUST_TIMEOUT_MS - elapsedMs(start));
-  return r.ok();
+  // The bus answering (its daemon's reply to Hello) is the trust: its registry starts only with the
+  // first application that registers, and until then the session is trusted and simply has no
+  // application.
+  return a11yBus(TRUST_TIMEOUT_MS) != nullptr;
 }
 
 void AtspiLink::requestTrust() {
-  Connection session = sessionBus(TRUST_TIMEOUT_MS);
+  Connection session = sessionBus();
   if (!session) return;
   callMethod(
       {session.get(), "org.a11y.Bus"}, "/org/a11y/bus", "org.freedesktop.DBus.Properties", "Set",
@@ -185,4 +192,34 @@ CallResult AtspiLink::property(const AppPtr& app, const std::string& path, const
   CallResult r = call(app, path, PROPERTIES, "Get", stringArgs(interface, name), "v");
   r.boxed = r.ok();
   return r;
+}
+
+std::vector<CallResult> AtspiLink::callEach(
+    const std::vector<std::pair<AppPtr, MethodCall>>& calls) {
+  std::vector<CallResult> out(calls.size(), CallResult{Message(), CallError::TimedOut});
+  std::vector<MethodCall> batch;
+  std::vector<size_t> asked;
+  for (size_t i = 0; i < calls.size(); ++i) {
+    const auto& [app, c] = calls[i];
+    // Every application of the bus shares its connection; a gone one fails at once.
+    if (gone(app) || app->connection != bus_) continue;
+    batch.push_back(c);
+    batch.back().destination = app->busName;
+    asked.push_back(i);
+  }
+  int budget = std::min(CALL_TIMEOUT_MS, remainingMs());
+  if (batch.empty() || budget <= 0) return out;
+  std::vector<CallResult> got =
+      callMany({bus_.get(), std::string()}, batch, budget, PIPELINE_WINDOW);
+  for (size_t k = 0; k < got.size(); ++k) {
+    const auto& [app, c] = calls[asked[k]];
+    if (got[k].error != CallError::TimedOut) {
+      out[asked[k]] = std::move(got[k]);
+      continue;
+    }
+    noteTimeout(*app);
+    out[asked[k]] = call(app, c.path, c.interface, c.method, c.args, c.replyType);
+    out[asked[k]].boxed = c.property && out[asked[k]].ok();
+  }
+  return out;
 }
