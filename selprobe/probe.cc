@@ -60,6 +60,9 @@ nlohmann::json probeSelection(Accessibility& ax) {
   const Element el = elementAttr(ax, appEl, "AXFocusedUIElement");
   if (!el) return fail(REASON_NO_FOCUSED_ELEMENT);
 
+  // Read together where the platform can: one request on macOS, one round trip after the role's
+  // on Linux.
+  ax.prefetch(PrefetchHint{{el}, {"AXRole", "AXNumberOfCharacters", "AXSelectedTextRange"}});
   const std::string role = textAttr(ax, el, "AXRole").value_or(std::string(UNKNOWN_ROLE));
   // Read once, by whichever of the two ways below asks first.
   std::optional<std::optional<AttrValue>> selection;

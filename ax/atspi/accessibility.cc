@@ -56,12 +56,13 @@ std::optional<std::string> AtspiAccessibility::name(const AtspiElement& e) {
   return readString(link_.property(e.app, e.path, ACCESSIBLE, "Name"));
 }
 
-std::optional<AtspiAccessibility::Frontmost> AtspiAccessibility::findFrontmostListening() {
-  auto front = findFrontmost();
+std::optional<AtspiAccessibility::Frontmost> AtspiAccessibility::findFrontmostListening(
+    bool withName) {
+  auto front = findFrontmost(withName);
   // With no application on the bus there is no window to wake: listening would only cost a call.
   if (front || !sawApplications_ || !link_.listenForFocus()) return front;
   memo_ = StepMemo();  // the windows' states are asked again
-  return findFrontmost();
+  return findFrontmost(withName);
 }
 
 std::optional<AttrValue> AtspiAccessibility::copyAttribute(const Element& element,
@@ -74,7 +75,7 @@ std::optional<AttrValue> AtspiAccessibility::copyAttribute(const Element& elemen
   if (e->isSystemWide()) {
     if (name == "AXRole") return AttrValue{std::u16string(u"AXSystemWide")};
     if (name != "AXFocusedApplication" && name != "AXFocusedUIElement") return std::nullopt;
-    auto front = findFrontmostListening();
+    auto front = findFrontmostListening(false);
     if (!front) return std::nullopt;
     AtspiElement app(front->app, ROOT_PATH);
     if (name == "AXFocusedUIElement") {

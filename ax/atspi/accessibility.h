@@ -44,14 +44,20 @@ class AtspiElement : public ElementHandle {
     std::optional<std::string> text;
     std::optional<int32_t> characterCount;  // in the toolkit's offset unit (see offsetUnitOf)
     bool countAsked = false;  // `characterCount` is the answer: nothing is no Text interface
+    // GetSelection's answer, fetched ahead: it answers the next selection read only.
+    std::optional<std::pair<int32_t, int32_t>> selection;
+    bool selectionFetched = false;
     std::optional<int32_t> childCount;
     bool unready = false;   // its text was still not there after the wait (see waitOnce)
     int64_t partStart = 0;  // where `part` starts in the composed text, in UTF-16 units
     // The children a composed text holds: AXChildren leaves them out, as their text is the value.
     std::vector<std::string> composed;
+    // What was read before a wait for the text to be filled in: asked again after it.
     void forgetCount() {
       characterCount.reset();
       countAsked = false;
+      selection.reset();
+      selectionFetched = false;
     }
   };
   mutable Cache cache;
@@ -90,12 +96,13 @@ class AtspiAccessibility : public Accessibility {
   struct Frontmost {
     AppPtr app;
     int32_t pid = 0;
+    std::optional<std::string> name;  // asked for only `withName`
   };
   // Focus and windows (focus.cc).
-  std::optional<Frontmost> findFrontmost();
+  std::optional<Frontmost> findFrontmost(bool withName);
   // findFrontmost, and where no window is active, once more after listening for focus events
   // (AtspiLink::listenForFocus says why and what it costs).
-  std::optional<Frontmost> findFrontmostListening();
+  std::optional<Frontmost> findFrontmostListening(bool withName);
   std::vector<AppPtr> applications();
   std::optional<std::string> activeWindow(const AppPtr& app);
   Element focusedIn(const AppPtr& app, const std::string& windowPath);
@@ -113,7 +120,13 @@ class AtspiAccessibility : public Accessibility {
   std::optional<StateSet> states(const AppPtr& app, const std::string& path);
   std::optional<int32_t> childCount(const AppPtr& app, const std::string& path);
   Element childAt(const AppPtr& app, const std::string& path, int32_t index);
-  std::vector<Element> childrenOf(const AppPtr& app, const std::string& path, int32_t count);
+  // The first `count` of the `total` children; `first` holds the GetChildAtIndex answers for the
+  // first few, read already. All of a few children come in one GetChildren call.
+  std::vector<Element> childrenOf(const AppPtr& app, const std::string& path, int32_t count,
+                                  int32_t total, std::vector<CallResult> first = {});
+  // The children a GetChildren call answered, no more than `count`; nothing for no list.
+  std::optional<std::vector<Element>> childrenFrom(const AppPtr& app, const CallResult& list,
+                                                   int32_t count);
   // What "AXChildren" yields: lazy children, or where there are few, all of them at once.
   std::vector<Element> listedChildren(const AtspiElement& e);
   // Asks for the references of those of `elements` that are lazy children of `app`, pipelined.

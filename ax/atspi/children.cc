@@ -8,13 +8,6 @@ namespace {
 
 // A child count beyond this is a broken application, not a window: the walkers never get that far.
 constexpr int32_t MAX_CHILDREN = 100000;
-// Up to this many children are asked for in one GetChildren call instead of one call each. GTK
-// builds the whole list in one go with its UI frozen meanwhile, growing with the square of the
-// count: measured on a loaded machine, its longest UI gap for one first GetChildren was 2-15 ms
-// for 16 children, 4-14 ms for 64, 12-42 ms for 256 and 43-168 ms for 1000. Bigger parents get
-// lazy children asked for by index as the walk enters them. Kept well below the gap's limit, as a
-// walk that stops early has asked for up to this many less one children it never entered.
-constexpr int32_t FEW_CHILDREN = 16;
 
 }  // namespace
 
@@ -35,22 +28,46 @@ Element AtspiAccessibility::elementFromReference(const AppPtr& from,
 }
 
 Element AtspiAccessibility::childAt(const AppPtr& app, const std::string& path, int32_t index) {
+  const MethodCall c = childAtCall(path, index);
   return elementFromReference(
-      app,
-      readReference(link_.call(app, path, ACCESSIBLE, "GetChildAtIndex", intArgs(index), "(so)")));
+      app, readReference(link_.call(app, path, ACCESSIBLE, c.method, c.args, c.replyType)));
+}
+
+std::optional<std::vector<Element>> AtspiAccessibility::childrenFrom(const AppPtr& app,
+                                                                     const CallResult& list,
+                                                                     int32_t count) {
+  auto refs = readReferences(list);
+  if (!refs) return std::nullopt;
+  // No more than the count promised: a list of another length is the application's fault.
+  if (refs->size() > static_cast<size_t>(std::max(count, 0)))
+    refs->resize(static_cast<size_t>(count));
+  std::vector<Element> out;
+  for (const ObjectRef& ref : *refs)
+    if (Element child = elementFromReference(app, ref)) out.push_back(std::move(child));
+  return out;
 }
 
 std::vector<Element> AtspiAccessibility::childrenOf(const AppPtr& app, const std::string& path,
-                                                    int32_t count) {
+                                                    int32_t count, int32_t total,
+                                                    std::vector<CallResult> first) {
   std::vector<Element> out;
   int32_t n = std::min(count, MAX_CHILDREN);
   if (n <= 0) return out;
+  if (first.size() > static_cast<size_t>(n)) first.resize(static_cast<size_t>(n));
+  if (first.size() < static_cast<size_t>(n) && n == total && n <= FEW_CHILDREN) {
+    CallResult r = link_.call(app, path, ACCESSIBLE, "GetChildren", nullptr, "a(so)");
+    if (auto all = childrenFrom(app, r, n)) return std::move(*all);
+    // An application that stopped answering would fail every child's read as well.
+    if (r.error == CallError::TimedOut) return out;
+  }
   std::vector<MethodCall> calls;
-  calls.reserve(static_cast<size_t>(n));
-  for (int32_t i = 0; i < n; ++i)
-    calls.push_back({path, ACCESSIBLE, "GetChildAtIndex", intArgs(i), "(so)"});
-  out.reserve(calls.size());
-  for (const CallResult& r : link_.callAhead(app, calls)) {
+  for (auto i = static_cast<int32_t>(first.size()); i < n; ++i)
+    calls.push_back(childAtCall(path, i));
+  std::vector<CallResult> got = link_.callAhead(app, calls);
+  first.insert(first.end(), std::make_move_iterator(got.begin()),
+               std::make_move_iterator(got.end()));
+  out.reserve(first.size());
+  for (const CallResult& r : first) {
     // A child that cannot be read now is left out; once the application stopped answering,
     // the rest fail at once and the list ends short.
     if (Element child = elementFromReference(app, readReference(r)))
@@ -67,11 +84,7 @@ std::vector<Element> AtspiAccessibility::listedChildren(const AtspiElement& e) {
   if (n <= 0) return out;
   if (n <= FEW_CHILDREN) {
     CallResult r = link_.call(e.app, e.path, ACCESSIBLE, "GetChildren", nullptr, "a(so)");
-    if (auto refs = readReferences(r)) {
-      for (const ObjectRef& ref : *refs)
-        if (Element child = elementFromReference(e.app, ref)) out.push_back(std::move(child));
-      return out;
-    }
+    if (auto all = childrenFrom(e.app, r, n)) return std::move(*all);
     // An application that stopped answering would fail every child's read as well.
     if (r.error == CallError::TimedOut) return out;
   }
@@ -86,7 +99,7 @@ void AtspiAccessibility::resolve(const AppPtr& app,
   std::vector<const AtspiElement*> asked;
   for (const AtspiElement* e : elements) {
     if (!e->lazy() || e->app != app) continue;
-    calls.push_back({e->parentPath, ACCESSIBLE, "GetChildAtIndex", intArgs(e->index), "(so)"});
+    calls.push_back(childAtCall(e->parentPath, e->index));
     asked.push_back(e);
   }
   if (calls.empty()) return;

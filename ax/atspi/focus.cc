@@ -1,5 +1,7 @@
 // The frontmost application, its windows and its focused element, found over AT-SPI.
 #include <algorithm>
+#include <iterator>
+#include <map>
 #include <string_view>
 #include <utility>
 
@@ -90,9 +92,13 @@ std::optional<int32_t> AtspiAccessibility::pidOf(const std::string& busName) {
 std::optional<std::string> AtspiAccessibility::activeWindow(const AppPtr& app) {
   auto [known, isNew] = memo().activeWindows.try_emplace(app);
   if (!isNew) return known->second;
-  int32_t n = childCount(app, ROOT_PATH).value_or(0);
+  // The first window's reference comes with the count: most applications have one window.
+  std::vector<CallResult> first = link_.callAhead(
+      app, {propertyCall(ROOT_PATH, ACCESSIBLE, "ChildCount"), childAtCall(ROOT_PATH, 0)});
+  int32_t n = readInt32(first[0]).value_or(0);
   for (int32_t i = 0; i < n; ++i) {
-    Element child = childAt(app, ROOT_PATH, i);
+    Element child =
+        i == 0 ? elementFromReference(app, readReference(first[1])) : childAt(app, ROOT_PATH, i);
     auto* window = static_cast<const AtspiElement*>(child.get());
     if (!window || window->app != app) continue;
     auto s = states(app, window->path);
@@ -101,28 +107,35 @@ std::optional<std::string> AtspiAccessibility::activeWindow(const AppPtr& app) {
   return std::nullopt;
 }
 
-std::optional<AtspiAccessibility::Frontmost> AtspiAccessibility::findFrontmost() {
+std::optional<AtspiAccessibility::Frontmost> AtspiAccessibility::findFrontmost(bool withName) {
   // An application that stopped answering fails at once after its second timeout, so a frozen
   // application costs at most two timeouts here, and the others are still asked.
   const std::vector<AppPtr> apps = applications();
   sawApplications_ = !apps.empty();
   for (const AppPtr& app : apps) {
     if (!activeWindow(app)) continue;
-    auto pid = pidOf(app->busName);
+    // Its process from the bus daemon and its name from itself, asked together.
+    std::vector<std::pair<AppPtr, MethodCall>> asks{
+        {link_.busDaemon(),
+         {"/org/freedesktop/DBus", "org.freedesktop.DBus", "GetConnectionUnixProcessID",
+          stringArgs(app->busName), "u"}}};
+    if (withName) asks.emplace_back(app, propertyCall(ROOT_PATH, ACCESSIBLE, "Name"));
+    std::vector<CallResult> got = link_.callEach(asks);
+    auto pid = readUint32(got[0]);
     if (!pid) continue;
-    lastFrontmost_ = Frontmost{app, *pid};
+    lastFrontmost_ =
+        Frontmost{app, static_cast<int32_t>(*pid), withName ? readString(got[1]) : std::nullopt};
     return lastFrontmost_;
   }
   return std::nullopt;
 }
 
 std::optional<FrontmostApplication> AtspiAccessibility::frontmostApplication() {
-  auto front = findFrontmostListening();
+  auto front = findFrontmostListening(true);
   if (!front) return std::nullopt;
   FrontmostApplication out;
   out.pid = front->pid;
-  auto id = name(AtspiElement(front->app, ROOT_PATH));
-  if (id && !id->empty()) out.bundleId = std::move(*id);
+  if (front->name && !front->name->empty()) out.bundleId = std::move(*front->name);
   return out;
 }
 
@@ -146,7 +159,22 @@ Element AtspiAccessibility::searchFocused(const AppPtr& app, const std::string& 
   // pipelined batches: their states, then the child counts of those the focus can be in, then the
   // roles of those that have children.
   std::vector<Container> stack;
-  if (auto n = childCount(app, root)) stack.push_back({root, *rootStates, *n});
+  // Children read ahead, by container: the root's first child comes with its count, and the
+  // children of the container opened next come with the roles of its siblings, all in one call
+  // where they are few (read for nothing only where it turns out to be a closed menu).
+  std::map<std::string, std::vector<Element>> aheadAll;
+  std::map<std::string, std::vector<CallResult>> aheadByIndex;
+  auto toRead = [&](const Container& c) {
+    if (visited >= MAX_SEARCH_NODES || (handOver && visited >= LOCAL_SEARCH_NODES)) return 0;
+    if (handOver && c.children > BIG_CONTAINER) return 0;
+    return std::min(c.children, MAX_SEARCH_NODES - visited);
+  };
+  std::vector<CallResult> first =
+      link_.callAhead(app, {propertyCall(root, ACCESSIBLE, "ChildCount"), childAtCall(root, 0)});
+  if (auto n = readInt32(first[0])) {
+    stack.push_back({root, *rootStates, *n});
+    aheadByIndex[root].push_back(std::move(first[1]));
+  }
   while (!stack.empty() && visited < MAX_SEARCH_NODES) {
     if (handOver && visited >= LOCAL_SEARCH_NODES) break;
     Container here = std::move(stack.back());
@@ -156,8 +184,14 @@ Element AtspiAccessibility::searchFocused(const AppPtr& app, const std::string& 
       continue;
     }
     std::vector<Container> kids;
-    std::vector<Element> read =
-        childrenOf(app, here.path, std::min(here.children, MAX_SEARCH_NODES - visited));
+    std::vector<Element> read;
+    if (auto all = aheadAll.extract(here.path)) {
+      read = std::move(all.mapped());
+    } else {
+      auto known = aheadByIndex.extract(here.path);
+      read = childrenOf(app, here.path, toRead(here), here.children,
+                        known ? std::move(known.mapped()) : std::vector<CallResult>());
+    }
     for (const Element& kid : read) {
       auto* c = static_cast<const AtspiElement*>(kid.get());
       if (c->app == app) kids.push_back({c->path, 0, 0});
@@ -182,7 +216,25 @@ Element AtspiAccessibility::searchFocused(const AppPtr& app, const std::string& 
       open[i].children = readInt32(got[i]).value_or(0);
       if (open[i].children > 0) parents.push_back(std::move(open[i]));
     }
-    got = askEach(link_, app, parents, "GetRole", "u");
+    // The first of them is opened next (it ends on top of the stack).
+    std::vector<MethodCall> calls;
+    for (const Container& p : parents)
+      calls.push_back({p.path, ACCESSIBLE, "GetRole", nullptr, "u"});
+    const int32_t wanted = parents.empty() ? 0 : toRead(parents.front());
+    const bool all = wanted > 0 && wanted == parents.front().children && wanted <= FEW_CHILDREN;
+    const int32_t byIndex = all ? 0 : std::min(wanted, BIG_CONTAINER);
+    if (all) calls.push_back(childrenCall(parents.front().path));
+    for (int32_t i = 0; i < byIndex; ++i) calls.push_back(childAtCall(parents.front().path, i));
+    got = link_.callAhead(app, calls);
+    if (all) {
+      // A list refused is read again as the container is opened.
+      if (auto listed = childrenFrom(app, got.back(), wanted))
+        aheadAll[parents.front().path] = std::move(*listed);
+    } else if (byIndex > 0) {
+      aheadByIndex[parents.front().path].assign(
+          std::make_move_iterator(got.begin() + static_cast<std::ptrdiff_t>(parents.size())),
+          std::make_move_iterator(got.end()));
+    }
     for (size_t i = parents.size(); i-- > 0;) {
       auto role = readUint32(got[i]);
       if (role) memo().roles[{app, parents[i].path}] = *role;
@@ -226,7 +278,8 @@ Element AtspiAccessibility::focusInside(Element found) {
   auto s = f.cacheIn(link_.step()).states;
   if (!s) s = states(f.app, f.path);
   if (!s || hasState(*s, atspi_state::FOCUSABLE)) return found;
-  for (const Element& kid : childrenOf(f.app, f.path, childCount(f.app, f.path).value_or(0))) {
+  const int32_t n = childCount(f.app, f.path).value_or(0);
+  for (const Element& kid : childrenOf(f.app, f.path, n, n)) {
     auto* c = static_cast<const AtspiElement*>(kid.get());
     if (c->app != f.app) continue;
     if (Element deeper = focusedIn(c->app, c->path)) return deeper;

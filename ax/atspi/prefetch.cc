@@ -10,6 +10,8 @@ namespace {
 constexpr uint32_t FETCH_ROLE = 1;
 constexpr uint32_t FETCH_TEXT = 2;
 constexpr uint32_t FETCH_CHILD_COUNT = 4;
+constexpr uint32_t FETCH_COUNT = 8;
+constexpr uint32_t FETCH_SELECTION = 16;
 
 uint32_t fetchMask(const std::vector<std::string_view>& attributes) {
   uint32_t mask = 0;
@@ -18,6 +20,9 @@ uint32_t fetchMask(const std::vector<std::string_view>& attributes) {
     // The value needs the role first: a password field has none, and only text roles are read.
     if (name == "AXValue") mask |= FETCH_ROLE | FETCH_TEXT;
     if (name == "AXChildren") mask |= FETCH_CHILD_COUNT;
+    // Neither is asked of a password field, so both need the role first too.
+    if (name == "AXNumberOfCharacters") mask |= FETCH_ROLE | FETCH_COUNT;
+    if (name == "AXSelectedTextRange") mask |= FETCH_ROLE | FETCH_SELECTION;
   }
   return mask;
 }
@@ -74,21 +79,35 @@ void AtspiAccessibility::fetchBatch(const Lookahead::Batch& batch) {
     if (asked[i].second == FETCH_CHILD_COUNT) cache.childCount = readInt32(got[i]);
   }
 
-  // Then what the roles call for: the states that decide a text role's name, and the character
-  // counts of the roles whose value the walks read (never a password field's).
+  // Then what the roles call for: the states that decide a text role's name, the character
+  // counts of the roles whose value the walks read (never a password field's), and the count and
+  // selection of a text whose parts are read (partCount's texts).
   calls.clear();
   asked.clear();
   for (const AtspiElement* e : elements) {
     AtspiElement::Cache& cache = e->cacheIn(step);
     if (!cache.role) continue;
+    // States the focus search read already are not asked again.
+    if (!cache.states) {
+      auto known = memo().states.find({app, e->path});
+      if (known != memo().states.end()) cache.states = known->second;
+    }
+    const bool secret = *cache.role == atspi_role::PASSWORD_TEXT;
+    const bool parts = !secret && !e->part && !cache.unready;
     if (roleNeedsStates(*cache.role) && !cache.states) {
       calls.push_back({e->path, ACCESSIBLE, "GetState", nullptr, "au"});
       asked.emplace_back(e, FETCH_ROLE);
     }
-    if ((batch.attributes & FETCH_TEXT) && roleBearsText(*cache.role) &&
-        *cache.role != atspi_role::PASSWORD_TEXT && !cache.text && !cache.countAsked) {
+    const bool count = ((batch.attributes & FETCH_TEXT) && roleBearsText(*cache.role) && !secret) ||
+                       ((batch.attributes & FETCH_COUNT) && parts);
+    if (count && !cache.text && !cache.countAsked) {
       calls.push_back(propertyCall(e->path, TEXT, "CharacterCount"));
       asked.emplace_back(e, FETCH_TEXT);
+    }
+    if ((batch.attributes & FETCH_SELECTION) && parts && roleBearsText(*cache.role) &&
+        !cache.selectionFetched) {
+      calls.push_back({e->path, TEXT, "GetSelection", intArgs(0), "ii"});
+      asked.emplace_back(e, FETCH_SELECTION);
     }
   }
   got = link_.callAhead(app, calls);
@@ -100,6 +119,10 @@ void AtspiAccessibility::fetchBatch(const Lookahead::Batch& batch) {
       cache.countAsked = true;
     }
     if (got[i].ok() && asked[i].second == FETCH_ROLE) cache.states = readStateWords(got[i]);
+    if (asked[i].second == FETCH_SELECTION && got[i].error != CallError::TimedOut) {
+      cache.selection = readIntPair(got[i]);
+      cache.selectionFetched = true;
+    }
   }
 
   // Then the texts, each up to its count (the plain read says why); an empty one costs no call,

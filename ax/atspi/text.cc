@@ -3,6 +3,7 @@
 #include <chrono>
 #include <thread>
 #include <tuple>
+#include <utility>
 
 #include "ax/atspi/accessibility.h"
 #include "ax/atspi/offsets.h"
@@ -76,7 +77,12 @@ std::optional<std::string> AtspiAccessibility::readText(const AtspiElement& e) {
 
 std::optional<std::pair<int32_t, int32_t>> AtspiAccessibility::selectionOffsets(
     const AtspiElement& e) {
-  auto sel = readIntPair(link_.call(e.app, e.path, TEXT, "GetSelection", intArgs(0), "ii"));
+  // A selection fetched ahead answers once: a read after a wait for the text asks again.
+  AtspiElement::Cache& cache = e.cacheIn(link_.step());
+  auto sel = cache.selectionFetched
+                 ? std::exchange(cache.selection, std::nullopt)
+                 : readIntPair(link_.call(e.app, e.path, TEXT, "GetSelection", intArgs(0), "ii"));
+  cache.selectionFetched = false;
   if (sel && sel->first != sel->second)
     return std::pair{std::min(sel->first, sel->second), std::max(sel->first, sel->second)};
   auto caret = readInt32(link_.property(e.app, e.path, TEXT, "CaretOffset"));
