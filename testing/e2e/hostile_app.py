@@ -7,7 +7,7 @@ panels, entry (FOCUSED; "text", GetSelection "selection", CaretOffset "caret").
 once a client registered for an event (Chromium); "unready": [ms, counted(, unselected)]: the text
 "" until ms after its first read, CharacterCount 0 unless counted, no range if unselected (Firefox);
 "liar": 0 drops the liar; "paragraphs": a focused panel holding a document of paragraphs in
-UTF-16 offsets, paragraph "focus" focused (LibreOffice).
+UTF-16 offsets, paragraph "focus" focused (LibreOffice); "name": the application's name.
 """
 import json
 import os
@@ -44,7 +44,7 @@ class Objects:
         kids = [ROOT + "/p/%d" % i for i in range(len(layout.get("paragraphs", [])))]
         entry_states = [FOCUSED, FOCUSABLE, EDITABLE] + SHOWN
         self.nodes = {
-            ROOT: node("application", [FRAME], [], name="hostile"),
+            ROOT: node("application", [FRAME], [], name=layout.get("name", "hostile")),
             FRAME: node("frame", [LIAR][:layout.get("liar", 1)] + chain[:1] + [ENTRY],
                         SHOWN + ([] if layout.get("listened") else [ACTIVE])),
             ENTRY: node("entry", states=entry_states + [SINGLE_LINE], text=layout.get("text", "")),

@@ -195,6 +195,8 @@ HOSTILE_ROWS = [
     ("selprobe", LYING, ok("", FIRST_20000, "")),
     ("panescan", LYING, ("hostile", True)),  # its texts: none in one run, the entry's in another
     ("selprobe", dict(LYING, selection=[0, 0], caret=-1), {"ok": False, "reason": "no-caret"}),
+    # The host application itself in front (its name is the build's host bundle ID).
+    ("selprobe", {"name": "org.example.dictation-host"}, {"ok": False, "reason": "self"}),
 ]
 
 
