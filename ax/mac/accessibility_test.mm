@@ -12,6 +12,7 @@
 #include "fieldpeek/pause.h"
 #include "fieldpeek/poll_loop.h"
 #include "panescan/scan.h"
+#include "selprobe/probe.h"
 #include "testing/capture.h"
 #include "testing/mac/ax_service.h"
 
@@ -118,6 +119,29 @@ TEST_F(MacGlue, OnlyATimeoutStopsTheApplicationAndOnlyForTheRunOrPoll) {
     EXPECT_EQ(requestsTo(EDITOR), row.requests) << row.stall;
     fakeAXReset();
   }
+}
+
+// selprobe asks the focused element's role, character count and selection in one request, then
+// only the text around the selection.
+TEST_F(MacGlue, SelprobeReadsRoleCountAndSelectionInOneRequest) {
+  fakeAXActivate(FakeFrontmost{EDITOR, u"com.example.editor"});
+  CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0, false);
+  fakeAXElement({EDITOR, 0}, "AXFocusedUIElement", {EDITOR, 7});
+  fakeAXText({EDITOR, 7}, "AXRole", u"AXTextArea");
+  fakeAXText({EDITOR, 7}, "AXValue",
+             std::u16string(5000, u'a') + u"pick" + std::u16string(5000, u'b'));
+  const CFRange picked = CFRangeMake(5000, 4);
+  const ScopedCF range(AXValueCreate(kAXValueTypeCFRange, &picked));
+  fakeAXAnswer({EDITOR, 7}, "AXSelectedTextRange", kAXErrorSuccess, range.get());
+  auto ax = makePlatformAccessibility();
+  const nlohmann::json out = probeSelection(*ax);
+  EXPECT_EQ(out["selected"], "pick");
+  EXPECT_EQ(out["before"], std::string(600, 'a'));
+  std::vector<std::string> asked;
+  for (const FakeAXCall& call : fakeAXCalls())
+    if (call.node.node == 7) asked.push_back(call.attribute);
+  EXPECT_EQ(asked.front(), "AXRole,AXNumberOfCharacters,AXSelectedTextRange");
+  EXPECT_EQ(std::ranges::count(asked, "AXValue"), 0) << "the whole text is never read";
 }
 
 // The walks' hints batch each element's role and children: fewer requests than elements times

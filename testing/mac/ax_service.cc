@@ -59,6 +59,20 @@ CFStringRef textOf(FakeAXNode node) {
   return static_cast<CFStringRef>(value);
 }
 
+// The answer with a new reference to its value, as one attribute of a read of one or several.
+AXError copyAnswer(FakeAXNode node, const std::string& key, CFTypeRef* value) {
+  const Answer answer = answerOf(node, key);
+  const CFStringRef text = textOf(node);
+  // A text element counts its value's UTF-16 units unless told otherwise, as on macOS.
+  if (key == "AXNumberOfCharacters" && answer.value == nullptr && text != nullptr) {
+    const auto count = static_cast<double>(CFStringGetLength(text));
+    *value = CFNumberCreate(kCFAllocatorDefault, kCFNumberDoubleType, &count);
+    return kAXErrorSuccess;
+  }
+  if (answer.value != nullptr) *value = CFRetain(answer.value);
+  return answer.error;
+}
+
 }  // namespace
 
 extern "C" {
@@ -93,16 +107,7 @@ AXError AXUIElementCopyAttributeValue(AXUIElementRef element, CFStringRef attrib
   if (!node || attribute == nullptr) return kAXErrorIllegalArgument;
   const std::string key = keyOf(attribute);
   if (const AXError stall = request(*node, key)) return stall;
-  const Answer answer = answerOf(*node, key);
-  const CFStringRef text = textOf(*node);
-  // A text element counts its value's UTF-16 units unless told otherwise, as on macOS.
-  if (key == "AXNumberOfCharacters" && answer.value == nullptr && text != nullptr) {
-    const auto count = static_cast<double>(CFStringGetLength(text));
-    *value = CFNumberCreate(kCFAllocatorDefault, kCFNumberDoubleType, &count);
-    return kAXErrorSuccess;
-  }
-  if (answer.value != nullptr) *value = CFRetain(answer.value);
-  return answer.error;
+  return copyAnswer(*node, key, value);
 }
 
 // "AXStringForRange": a part of the node's scripted "AXValue" text; a scripted answer (an error)
@@ -142,13 +147,16 @@ AXError AXUIElementCopyMultipleAttributeValues(AXUIElementRef element, CFArrayRe
   std::vector<const void*> slots;
   std::vector<CFTypeRef> made;
   for (const std::string& key : keys) {
-    const Answer answer = answerOf(*node, key);
-    if (answer.error == kAXErrorSuccess && answer.value != nullptr) {
-      slots.push_back(answer.value);
+    CFTypeRef value = nullptr;
+    const AXError error = copyAnswer(*node, key, &value);
+    if (error == kAXErrorSuccess && value != nullptr) {
+      made.push_back(value);
+      slots.push_back(value);
       continue;
     }
+    if (value != nullptr) CFRelease(value);
     // Every failed attribute's slot holds its error code (the readers never stop on an error).
-    const AXError code = answer.error != kAXErrorSuccess ? answer.error : kAXErrorNoValue;
+    const AXError code = error != kAXErrorSuccess ? error : kAXErrorNoValue;
     made.push_back(AXValueCreate(kAXValueTypeAXError, &code));
     slots.push_back(made.back());
   }
