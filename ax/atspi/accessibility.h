@@ -124,6 +124,13 @@ class AtspiAccessibility : public Accessibility {
   // first few, read already. All of a few children come in one GetChildren call.
   std::vector<Element> childrenOf(const AppPtr& app, const std::string& path, int32_t count,
                                   int32_t total, std::vector<CallResult> first = {});
+  // All of the `count` children in one GetChildren call: none once the application stopped
+  // answering (each child's read would fail as well), nothing where it refuses the call.
+  std::optional<std::vector<Element>> allChildren(const AppPtr& app, const std::string& path,
+                                                  int32_t count);
+  // A container's child count, and its first child's reference asked in the same round trip.
+  std::pair<std::optional<int32_t>, CallResult> countAndFirstChild(const AppPtr& app,
+                                                                   const std::string& path);
   // The children a GetChildren call answered, no more than `count`; nothing for no list.
   std::optional<std::vector<Element>> childrenFrom(const AppPtr& app, const CallResult& list,
                                                    int32_t count);

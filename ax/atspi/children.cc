@@ -47,6 +47,23 @@ std::optional<std::vector<Element>> AtspiAccessibility::childrenFrom(const AppPt
   return out;
 }
 
+std::optional<std::vector<Element>> AtspiAccessibility::allChildren(const AppPtr& app,
+                                                                    const std::string& path,
+                                                                    int32_t count) {
+  CallResult r = link_.call(app, path, ACCESSIBLE, "GetChildren", nullptr, "a(so)");
+  if (auto all = childrenFrom(app, r, count)) return all;
+  // An application that stopped answering would fail every child's read as well.
+  if (r.error == CallError::TimedOut) return std::vector<Element>();
+  return std::nullopt;
+}
+
+std::pair<std::optional<int32_t>, CallResult> AtspiAccessibility::countAndFirstChild(
+    const AppPtr& app, const std::string& path) {
+  std::vector<CallResult> got =
+      link_.callAhead(app, {propertyCall(path, ACCESSIBLE, "ChildCount"), childAtCall(path, 0)});
+  return {readInt32(got[0]), std::move(got[1])};
+}
+
 std::vector<Element> AtspiAccessibility::childrenOf(const AppPtr& app, const std::string& path,
                                                     int32_t count, int32_t total,
                                                     std::vector<CallResult> first) {
@@ -55,10 +72,7 @@ std::vector<Element> AtspiAccessibility::childrenOf(const AppPtr& app, const std
   if (n <= 0) return out;
   if (first.size() > static_cast<size_t>(n)) first.resize(static_cast<size_t>(n));
   if (first.size() < static_cast<size_t>(n) && n == total && n <= FEW_CHILDREN) {
-    CallResult r = link_.call(app, path, ACCESSIBLE, "GetChildren", nullptr, "a(so)");
-    if (auto all = childrenFrom(app, r, n)) return std::move(*all);
-    // An application that stopped answering would fail every child's read as well.
-    if (r.error == CallError::TimedOut) return out;
+    if (auto all = allChildren(app, path, n)) return std::move(*all);
   }
   std::vector<MethodCall> calls;
   for (auto i = static_cast<int32_t>(first.size()); i < n; ++i)
@@ -83,10 +97,7 @@ std::vector<Element> AtspiAccessibility::listedChildren(const AtspiElement& e) {
   std::vector<Element> out;
   if (n <= 0) return out;
   if (n <= FEW_CHILDREN) {
-    CallResult r = link_.call(e.app, e.path, ACCESSIBLE, "GetChildren", nullptr, "a(so)");
-    if (auto all = childrenFrom(e.app, r, n)) return std::move(*all);
-    // An application that stopped answering would fail every child's read as well.
-    if (r.error == CallError::TimedOut) return out;
+    if (auto all = allChildren(e.app, e.path, n)) return std::move(*all);
   }
   out.reserve(static_cast<size_t>(n));
   for (int32_t i = 0; i < n; ++i) out.push_back(std::make_shared<AtspiElement>(e.app, e.path, i));

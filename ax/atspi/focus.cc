@@ -92,13 +92,11 @@ std::optional<int32_t> AtspiAccessibility::pidOf(const std::string& busName) {
 std::optional<std::string> AtspiAccessibility::activeWindow(const AppPtr& app) {
   auto [known, isNew] = memo().activeWindows.try_emplace(app);
   if (!isNew) return known->second;
-  // The first window's reference comes with the count: most applications have one window.
-  std::vector<CallResult> first = link_.callAhead(
-      app, {propertyCall(ROOT_PATH, ACCESSIBLE, "ChildCount"), childAtCall(ROOT_PATH, 0)});
-  int32_t n = readInt32(first[0]).value_or(0);
-  for (int32_t i = 0; i < n; ++i) {
+  // Most applications have one window.
+  auto [count, first] = countAndFirstChild(app, ROOT_PATH);
+  for (int32_t i = 0; i < count.value_or(0); ++i) {
     Element child =
-        i == 0 ? elementFromReference(app, readReference(first[1])) : childAt(app, ROOT_PATH, i);
+        i == 0 ? elementFromReference(app, readReference(first)) : childAt(app, ROOT_PATH, i);
     auto* window = static_cast<const AtspiElement*>(child.get());
     if (!window || window->app != app) continue;
     auto s = states(app, window->path);
@@ -169,11 +167,9 @@ Element AtspiAccessibility::searchFocused(const AppPtr& app, const std::string& 
     if (handOver && c.children > BIG_CONTAINER) return 0;
     return std::min(c.children, MAX_SEARCH_NODES - visited);
   };
-  std::vector<CallResult> first =
-      link_.callAhead(app, {propertyCall(root, ACCESSIBLE, "ChildCount"), childAtCall(root, 0)});
-  if (auto n = readInt32(first[0])) {
+  if (auto [n, first] = countAndFirstChild(app, root); n) {
     stack.push_back({root, *rootStates, *n});
-    aheadByIndex[root].push_back(std::move(first[1]));
+    aheadByIndex[root].push_back(std::move(first));
   }
   while (!stack.empty() && visited < MAX_SEARCH_NODES) {
     if (handOver && visited >= LOCAL_SEARCH_NODES) break;
